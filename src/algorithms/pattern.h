@@ -1,0 +1,14 @@
+// Test data patterns: the offset-addressed cross-talk and repeat patterns and
+// the block noise patterns.
+#pragma once
+
+#include <cstdint>
+
+struct VykTp2MemStruct_t;
+
+extern uint8_t* bpPtnData;
+
+uint32_t VykTp2GeneratePattern(int64_t width, int64_t offset, uint8_t* out, int64_t length,
+                               VykTp2MemStruct_t* ctl, uint16_t kind);
+void noize_pattern_64(void* start, uint32_t count);
+void noize_pattern_128(void* start, uint32_t count);

@@ -1,0 +1,14 @@
+// Result lists (error list, abort list) and the header texts they share with
+// the result block of the status record.
+#pragma once
+
+#include <cstdint>
+
+inline constexpr uint32_t kAbortListKind = 0x80000000u;
+
+intptr_t put_error_list(int level);
+intptr_t put_skip_abort_list(uint32_t kind);
+char* create_msg_header(int kind, char* buf, uint32_t size, uint32_t status);
+// Builds the result block of a status record without text into buf; returns
+// its length.
+int build_result_block(char* buf, uint32_t size, uint32_t status);
