@@ -5,8 +5,8 @@
 
 struct VykTp2MemStruct_t;
 
-uint32_t VykTp2WriteToMemory(void* buffer, uint64_t offset, VykTp2MemStruct_t* ctl,
-                             uint16_t kind, uint32_t length);
+uint32_t VykTp2WriteToMemory(void* buffer, uint64_t offset, VykTp2MemStruct_t* ctl, uint16_t kind,
+                             uint32_t length);
 uint32_t VykTp2ReadFromMemory(const void* buffer, uint64_t offset, VykTp2MemStruct_t* ctl,
                               void* dest, uint32_t length);
 uint32_t VykTp2ComplimentBuffer(void* data, uint64_t offset, uint32_t length);

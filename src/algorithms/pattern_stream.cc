@@ -1,0 +1,110 @@
+// Period tables and wide streaming of the offset-addressed patterns, so that
+// a sweep costs memory bandwidth rather than one generator call per unit.
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstring>
+
+#include "algorithms/pattern.h"
+#include "driver/memstruct.h"
+
+namespace {
+
+using Period = std::array<uint64_t, kPatternPeriodUnits>;
+
+// Eight bytes in memory order as one word, whatever the byte order.
+constexpr uint64_t memory_order_word(const std::array<uint8_t, 8>& b) {
+  uint64_t v = 0;
+  for (int i = 0; i < 8; ++i) {
+    int shift = std::endian::native == std::endian::little ? 8 * i : 8 * (7 - i);
+    v |= static_cast<uint64_t>(b[i]) << shift;
+  }
+  return v;
+}
+
+constexpr uint64_t cross_talk_unit(uint32_t r) {
+  uint32_t q = r / 8;
+  uint32_t phase = q % 8;
+  uint32_t g = q / 8;
+  uint32_t k = g / 8;
+  uint32_t s = g % 8;
+  std::array<uint8_t, 8> p{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+  p[k] = s == 0 ? 0x7F : static_cast<uint8_t>((0x7F >> s) | 0x80);
+  uint64_t word = memory_order_word(p);
+  switch (phase) {
+    case 0:
+    case 2:
+    case 6:
+      return word;
+    case 1:
+    case 7:
+      return 0;
+    case 3:
+    case 5:
+      return ~word;
+    default:
+      return ~uint64_t{0};
+  }
+}
+
+constexpr Period make_cross_talk() {
+  Period t{};
+  for (uint32_t n = 0; n < kPatternPeriodUnits; ++n) t[n] = cross_talk_unit(n * 8);
+  return t;
+}
+
+constexpr std::array<uint64_t, kRepeatPeriodUnits> kRepeatPeriod = {
+    0xAAAAAAAAAAAAAAAAull, 0x5555555555555555ull, 0x0000000000000000ull, 0xFFFFFFFFFFFFFFFFull};
+
+constexpr Period make_repeat() {
+  Period t{};
+  for (uint32_t n = 0; n < kPatternPeriodUnits; ++n) t[n] = kRepeatPeriod[n % kRepeatPeriodUnits];
+  return t;
+}
+
+alignas(64) constexpr Period kCrossTalkTable = make_cross_talk();
+alignas(64) constexpr Period kRepeatTable = make_repeat();
+
+static_assert(kPatternPeriodBytes % (kRepeatPeriodUnits * 8) == 0);
+static_assert(0x8000 % kPatternPeriodBytes == 0, "sweep spans start at the period start");
+
+}  // namespace
+
+const uint64_t* pattern_period_table(uint16_t kind) {
+  if (kind == kDataCrossTalk) return kCrossTalkTable.data();
+  if (kind == kDataRepeat) return kRepeatTable.data();
+  return nullptr;
+}
+
+const uint64_t* pattern_repeat_period() {
+  return kRepeatPeriod.data();
+}
+
+// memcpy/memcmp of whole period pieces: the library picks the widest stores
+// and loads the processor has, on 32-bit builds too.
+void pattern_stream_fill(const uint64_t* table, void* dst, uint64_t offset, uint64_t len) {
+  auto* out = static_cast<unsigned char*>(dst);
+  const auto* src = reinterpret_cast<const unsigned char*>(table);
+  uint32_t phase = static_cast<uint32_t>(offset % kPatternPeriodBytes);
+  while (len > 0) {
+    uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(kPatternPeriodBytes - phase, len));
+    std::memcpy(out, src + phase, n);
+    out += n;
+    len -= n;
+    phase = 0;
+  }
+}
+
+bool pattern_stream_equal(const uint64_t* table, const void* src, uint64_t offset, uint64_t len) {
+  const auto* in = static_cast<const unsigned char*>(src);
+  const auto* ref = reinterpret_cast<const unsigned char*>(table);
+  uint32_t phase = static_cast<uint32_t>(offset % kPatternPeriodBytes);
+  while (len > 0) {
+    uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(kPatternPeriodBytes - phase, len));
+    if (std::memcmp(in, ref + phase, n) != 0) return false;
+    in += n;
+    len -= n;
+    phase = 0;
+  }
+  return true;
+}
