@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 
 inline constexpr uint32_t kAbortListKind = 0x80000000u;
 
@@ -12,3 +13,7 @@ char* create_msg_header(int kind, char* buf, uint32_t size, uint32_t status);
 // Builds the result block of a status record without text into buf; returns
 // its length.
 int build_result_block(char* buf, uint32_t size, uint32_t status);
+
+// Writes t as local time "20yy/mm/dd hh:mm:ss", the date form of the result
+// texts and of the error record.
+void format_result_date(time_t t, char* buf, uint32_t size);

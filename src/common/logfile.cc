@@ -1,0 +1,168 @@
+// printfx, the one logging call, and the log file families with rotation.
+#include "common/logfile.h"
+
+#include <sys/stat.h>
+#include <sys/time.h>
+
+#include <cctype>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <mutex>
+
+#include "common/test_inf.h"
+#include "common/transmit.h"
+
+namespace {
+
+constexpr size_t kTextBuf = 511;  // at most 510 characters of formatted text
+constexpr size_t kMaxLogText = 112;
+constexpr size_t kStampSize = 30;
+constexpr size_t kLogNameSize = 511;
+
+// Appends and rotations of the two threads that log are serialised, so a
+// rotation never loses or splits an entry written at the same moment.
+std::mutex g_log_mu;
+
+char class_digit(char letter, char mode_first) {
+  switch (std::toupper(static_cast<unsigned char>(letter))) {
+    case 'E':
+      return '3';
+    case 'I':
+      return '0';
+    case 'W':
+      return '2';
+    default:
+      return mode_first;
+  }
+}
+
+void write_entry(const char* path, const char* mode, const char* datetime, const char* msgno,
+                 const char* text) {
+  FILE* f = std::fopen(path, mode);
+  if (f == nullptr) return;  // logging never fails the caller
+  std::fprintf(f, "%s,%s,%s", datetime, msgno, text);
+  std::fflush(f);
+  std::fclose(f);
+}
+
+}  // namespace
+
+char* snprintfx(char* buf, uint32_t size, const char* fmt, ...) {
+  if (buf == nullptr || size == 0) return buf;
+  std::memset(buf, 0, size);
+  va_list ap;
+  va_start(ap, fmt);
+  std::vsnprintf(buf, size - 1, fmt, ap);
+  va_end(ap);
+  return buf;
+}
+
+int create_date_times(char* buf, uint32_t size) {
+  if (buf == nullptr || size == 0) return 0;
+  timeval tv{};
+  gettimeofday(&tv, nullptr);
+  time_t now = std::time(nullptr);
+  tm lt{};
+  localtime_r(&now, &lt);
+  int usec = static_cast<int>(tv.tv_usec);
+  std::snprintf(buf, size, "%02d/%02d/%02d %02d:%02d:%02d %03d.%03d", lt.tm_year - 100,
+                lt.tm_mon + 1, lt.tm_mday, lt.tm_hour, lt.tm_min, lt.tm_sec, usec / 1000,
+                usec % 1000);
+  return static_cast<int>(std::strlen(buf));
+}
+
+int64_t get_file_size(const char* path) {
+  struct stat64 st {};
+  if (path == nullptr || stat64(path, &st) != 0) return -1;
+  return static_cast<int64_t>(st.st_size);
+}
+
+int output_logfile(const char* base, const char* datetime, const char* msgno, const char* text) {
+  if (base == nullptr || base[0] == '\0') return 0;
+  if (datetime == nullptr) datetime = "";
+  if (msgno == nullptr) msgno = "";
+  if (text == nullptr) text = "";
+  const int64_t entry =
+      static_cast<int64_t>(std::strlen(datetime) + std::strlen(msgno) + std::strlen(text) + 2);
+
+  // All names of a family are built the same way, without a shorter cut for
+  // the current file: a cut name would make appends and rotations work on
+  // different files.
+  char current[kLogNameSize];
+  std::snprintf(current, sizeof current, "%s_log.0", base);
+
+  std::lock_guard<std::mutex> lock(g_log_mu);
+  const int64_t size = get_file_size(current);
+  if (size >= 0 && size + entry <= static_cast<int64_t>(TEST_INF.log_size_limit)) {
+    write_entry(current, "a+", datetime, msgno, text);
+    return 0;
+  }
+
+  transmit_process(1);
+  // A family keeps at least its current file, even before the options set
+  // the number of generations.
+  const int n = TEST_INF.log_generations > 0 ? static_cast<int>(TEST_INF.log_generations) : 1;
+  for (int i = n - 1; i >= 0; --i) {
+    char from[kLogNameSize];
+    std::snprintf(from, sizeof from, "%s_log.%d", base, i);
+    if (i == n - 1) {
+      std::remove(from);
+    } else {
+      char to[kLogNameSize];
+      std::snprintf(to, sizeof to, "%s_log.%d", base, i + 1);
+      std::rename(from, to);
+    }
+  }
+  write_entry(current, "w", datetime, msgno, text);
+  transmit_process(2);
+  return 0;
+}
+
+int printfx(uint32_t flags, const char* fmt_or_msgno, ...) {
+  if (TEST_INF.debug_enabled == 0) flags &= ~kPfDebug;
+  if ((flags & (kPfLog1 | kPfLog2 | kPfTrace | kPfDebug)) == 0) return 0;
+  if (fmt_or_msgno == nullptr) return -1;
+
+  const uint32_t kind = flags & (kPfFormat | kPfMsgNo);
+  const char* fmt = nullptr;
+  char number[6] = "00000";
+  if (kind == kPfFormat) {
+    fmt = fmt_or_msgno;
+  } else if (kind == kPfMsgNo) {
+    fmt = cv_msgno2fmt(fmt_or_msgno);
+    if (fmt == nullptr) return -1;
+    std::memcpy(number, fmt_or_msgno, 5);
+  } else {
+    return -1;
+  }
+
+  char text[kTextBuf + 1] = {};
+  va_list ap;
+  va_start(ap, fmt_or_msgno);
+  int n = std::vsnprintf(text, kTextBuf, fmt, ap);
+  va_end(ap);
+  if (n < 0 || std::strlen(text) > kMaxLogText) return -1;
+
+  if (kind == kPfMsgNo) {
+    std::strcat(text, "\n");
+    const bool patrol = TEST_INF.test_mode.load() == kModePatrol;
+    const char* mode_code = patrol ? "08" : "03";
+    number[1] = class_digit(number[0], mode_code[0]);
+    number[2] = mode_code[1];
+  }
+
+  char stamp[kStampSize];
+  create_date_times(stamp, sizeof stamp);
+
+  if ((flags & kPfTrace) != 0 && TEST_INF.trace_log_base[0] != '\0') {
+    output_logfile(TEST_INF.trace_log_base, stamp, number, text);
+  }
+  if ((flags & kPfDebug) != 0 && TEST_INF.debug_log_base[0] != '\0') {
+    output_logfile(TEST_INF.debug_log_base, stamp, number, text);
+  }
+  if ((flags & kPfLog1) != 0) transmit_log(1, number, stamp, text);
+  if ((flags & kPfLog2) != 0) transmit_log(2, number, stamp, text);
+  return 0;
+}

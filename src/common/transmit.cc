@@ -1,0 +1,218 @@
+// The output line protocol: every record is built whole in memory and goes
+// out with one locked write, so records of the test thread, the progress
+// thread and the cancel thread never mix.
+#include "common/transmit.h"
+
+#include <strings.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+
+#include "common/logfile.h"
+#include "common/result_list.h"
+#include "common/test_inf.h"
+
+namespace {
+
+std::mutex g_output_mu;
+std::atomic<OutputWriter> g_writer{nullptr};
+
+// Writes all of data to standard output; interrupted and partial writes are
+// retried, other errors are ignored (the controller simply misses the record).
+void write_stdout(const char* data, size_t len) {
+  while (len > 0) {
+    ssize_t n = ::write(STDOUT_FILENO, data, len);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    data += n;
+    len -= static_cast<size_t>(n);
+  }
+}
+
+void append_format(std::string& out, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+
+void append_format(std::string& out, const char* fmt, ...) {
+  char small[256];
+  va_list ap;
+  va_start(ap, fmt);
+  va_list ap2;
+  va_copy(ap2, ap);
+  int n = std::vsnprintf(small, sizeof small, fmt, ap);
+  va_end(ap);
+  if (n < 0) {
+    va_end(ap2);
+    return;
+  }
+  if (static_cast<size_t>(n) < sizeof small) {
+    out.append(small, static_cast<size_t>(n));
+  } else {
+    size_t old = out.size();
+    out.resize(old + static_cast<size_t>(n) + 1);
+    std::vsnprintf(&out[old], static_cast<size_t>(n) + 1, fmt, ap2);
+    out.resize(old + static_cast<size_t>(n));
+  }
+  va_end(ap2);
+}
+
+// Prefixes the header to body and sends the whole record.
+void send_record(uint32_t type, uint32_t lines, const std::string& body) {
+  std::string rest;
+  rest.reserve(64 + body.size());
+  append_format(rest, "0x%02x,0x%02x,%-16s,%-16s,\n", type, lines, TEST_INF.module_name,
+                TEST_INF.device_name);
+  rest += body;
+  std::string record;
+  record.reserve(24 + rest.size());
+  append_format(record, "ONLPTL,0x%08x,", static_cast<uint32_t>(rest.size()));
+  record += rest;
+  output_record(record.data(), record.size());
+}
+
+struct StatusInfo {
+  uint32_t status;
+  const char* progress_text;
+  uint32_t state;
+};
+
+constexpr StatusInfo kStatusTable[] = {
+    {1, "I0399:<<%s No Error>>", 2},  {2, "I0399:<<%s Canceled>>", 3},
+    {3, "I0399:<<%s Completed>>", 4}, {4, "I0399:<<%s Error Ended>>", 5},
+    {6, "I0399:<<%s Aborted>>", 5},
+};
+
+const StatusInfo* find_status(uint32_t status) {
+  for (const StatusInfo& s : kStatusTable) {
+    if (s.status == status) return &s;
+  }
+  return nullptr;
+}
+
+// Result block of a status record without text: large enough for all lines.
+constexpr uint32_t kResultBlockSize = 2048;
+
+}  // namespace
+
+void output_record(const char* data, size_t len) {
+  std::lock_guard<std::mutex> lock(g_output_mu);
+  OutputWriter writer = g_writer.load();
+  if (writer != nullptr) {
+    writer(data, len);
+  } else {
+    write_stdout(data, len);
+  }
+}
+
+void set_output_writer(OutputWriter writer) {
+  std::lock_guard<std::mutex> lock(g_output_mu);
+  g_writer.store(writer);
+}
+
+int transmit_setup(const char* module, const char* device) {
+  if (module == nullptr || device == nullptr || module[0] == '\0' || device[0] == '\0') return -1;
+  std::memset(TEST_INF.module_name, 0, sizeof TEST_INF.module_name);
+  std::memset(TEST_INF.device_name, 0, sizeof TEST_INF.device_name);
+  std::memcpy(TEST_INF.module_name, module, strnlen(module, sizeof TEST_INF.module_name - 1));
+  std::memcpy(TEST_INF.device_name, device, strnlen(device, sizeof TEST_INF.device_name - 1));
+  return 0;
+}
+
+int transmit_log(uint32_t kind, const char* msgno, const char* datetime, const char* text) {
+  constexpr size_t kMaxText = 256;
+  std::string clean;
+  if (text != nullptr) {
+    for (const char* p = text; *p != '\0' && clean.size() < kMaxText; ++p) {
+      // Control characters and every byte from 0x80 up would break the line.
+      if (static_cast<signed char>(*p) <= 31) continue;
+      clean += *p;
+    }
+  }
+  std::string body;
+  append_format(body, "0x%02x,%-5s,%s,%s\n", kind, msgno ? msgno : "", datetime ? datetime : "",
+                clean.c_str());
+  send_record(kRecLog, 1, body);
+  return 0;
+}
+
+int transmit_progress(uint32_t elapsed, uint32_t second, uint32_t percent, uint32_t state,
+                      const char* text) {
+  if (TEST_INF.test_mode.load() == kModePatrol) return 0;
+  TEST_INF.last_elapsed.store(elapsed);
+  TEST_INF.last_remaining.store(second);
+  TEST_INF.last_percent.store(percent);
+  std::string body;
+  append_format(body, "0x%08x,0x%08x,0x%02x,0x%02x,%s\n", elapsed, second, percent, state,
+                text ? text : "");
+  send_record(kRecProgress, 1, body);
+  return 0;
+}
+
+int transmit_process(uint32_t code) {
+  std::string body;
+  append_format(body, "0x%08x\n", code);
+  send_record(kRecProcess, 1, body);
+  return 0;
+}
+
+int transmit_status(uint32_t status, uint32_t flags, uint32_t value, const char* text) {
+  if (const StatusInfo* info = find_status(status)) {
+    char progress_text[80];
+    std::snprintf(progress_text, sizeof progress_text, info->progress_text, TEST_INF.module_name);
+    transmit_progress(TEST_INF.last_elapsed.load(), TEST_INF.last_remaining.load(),
+                      TEST_INF.last_percent.load(), info->state, progress_text);
+  }
+
+  uint32_t lines = 1;
+  char block[kResultBlockSize];
+  const char* status_text = " ";
+  if (text != nullptr) {
+    status_text = text;
+    for (const char* p = text; *p != '\0'; ++p) {
+      if (*p == '\n') ++lines;
+    }
+  } else if (status >= 1 && status <= 3) {
+    build_result_block(block, sizeof block, status);
+    flags |= 0x2;
+    status_text = block;
+    for (const char* p = block; *p != '\0'; ++p) {
+      if (*p == '\n') ++lines;
+    }
+  }
+
+  std::string body;
+  append_format(body, "0x%02x,0x%02x,0x%08x,", status, flags, value);
+  body += status_text;
+  body += '\n';
+  send_record(kRecStatus, lines, body);
+
+  if (TEST_INF.trace_log_base[0] != '\0') {
+    char stamp[30];
+    create_date_times(stamp, sizeof stamp);
+    output_logfile(TEST_INF.trace_log_base, stamp, "RESULT\n", status_text);
+  }
+  return 0;
+}
+
+void transmit_module_vl(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (strcasecmp(argv[i], "-vl") != 0) continue;
+    char version[21];
+    std::snprintf(version, sizeof version, "%s-%s", kModuleVersion, kModuleBuild);
+    std::string body;
+    append_format(body, "%-20s\n", version);
+    send_record(kRecVersion, 1, body);
+    // The record went out with write(), so nothing is left in stdio buffers
+    // of ours; _exit skips static destructors, which could otherwise race
+    // with a thread still running.
+    std::fflush(nullptr);
+    _exit(0);
+  }
+}
