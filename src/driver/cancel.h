@@ -5,12 +5,21 @@
 // never runs inside an asynchronous signal handler.
 #pragma once
 
+#include <pthread.h>
+
 #include "common/test_inf.h"
+
+// Taken by the cancel routine and never released.
+extern pthread_mutex_t mutex;
 
 // Blocks SIGINT in the calling thread (and so in every thread created after).
 void sigint_block();
 void sigint_setup(CancelHandler routine);
 void sigint_function();
+// Held by the run controller while it clears TEST_INF and stores the cancel
+// routine again, so a signal never finds the handler missing.
+void sigint_handler_lock();
+void sigint_handler_unlock();
 [[noreturn]] void Memtest_Cancel();
 
 // The end of the process belongs to whoever claims it first: the cancel

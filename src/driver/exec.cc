@@ -1,0 +1,246 @@
+#include "driver/exec.h"
+
+#include <pthread.h>
+
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "common/eset.h"
+#include "common/logfile.h"
+#include "common/result_list.h"
+#include "common/test_inf.h"
+#include "common/transmit.h"
+#include "driver/cancel.h"
+#include "driver/main_seq.h"
+#include "driver/memstruct.h"
+#include "params/param.h"
+#include "pmem/pmem.h"
+#include "progress/clock.h"
+#include "progress/progress.h"
+
+namespace {
+
+enum class StartupFailure { kAreaTable, kCommonArgs, kMessageTable };
+
+constexpr uint32_t kAbortLevel = 0x80000000u;
+
+void setup_names(const char* argv0) {
+  char name[17] = {};
+  get_module_name(name, argv0, 16);
+  transmit_setup(name, "MEM");
+}
+
+// Start-up failures end in an abort list and the "E0309" log record.
+int32_t startup_failure(StartupFailure kind) {
+  // The abort list is a final status: a cancel that already owns the end of
+  // the process must not see a second one.
+  if (!memtest_claim_end()) park_forever();
+  static char startup_msg[80];
+  eset_test_infomation(TEST_INF.module_name, TEST_INF.device_name);
+  switch (kind) {
+    case StartupFailure::kAreaTable:
+      eset_etitle("Memory Allocate Error");
+      eset_date();
+      eset_system_call("malloc", -1);
+      eset_action(1, "Exx91", TEST_INF.device_name);
+      break;
+    case StartupFailure::kCommonArgs:
+      eset_etitle("common parameter error");
+      eset_date();
+      snprintfx(startup_msg, sizeof startup_msg, "%s", "Starting Parameters ware Wrong.");
+      eset_action(1, "Exx99", startup_msg);
+      eset_action(2, "Exx91", TEST_INF.device_name);
+      break;
+    case StartupFailure::kMessageTable:
+      eset_etitle("message table error");
+      eset_date();
+      snprintfx(startup_msg, sizeof startup_msg, "%s", "Messege Table was not Correct.");
+      eset_action(1, "Exx99", startup_msg);
+      eset_action(2, "Exx91", TEST_INF.device_name);
+      break;
+  }
+  Ex_error_list_level = kAbortLevel;
+  put_skip_abort_list(kAbortLevel);
+
+  char text[128];
+  std::snprintf(text, sizeof text, "<<%s>> abnormal end. device:<<%s>>", TEST_INF.module_name,
+                TEST_INF.device_name);
+  char stamp[30];
+  create_date_times(stamp, sizeof stamp);
+  transmit_log(1, "E0309", stamp, text);
+  tp_area_ctl(kAreaFreeAll, 0);
+  return -1;
+}
+
+// Frees every area at the end of memtest_exec. Claiming the end first keeps
+// a cancel that is already under way from working on freed tables.
+void release_areas_at_end() {
+  if (!memtest_claim_end()) park_forever();
+  tp_area_ctl(kAreaFreeAll, 0);
+}
+
+bool level_has_progress_thread(uint32_t level) { return level >= 1 && level <= 3; }
+
+// Sends the final progress and status records for the result r.
+void final_report(int32_t r) {
+  if (r == 1) {
+    progress_end_make_message_IA(Ex_progress_end_msg);
+    if (Ex_dwTestLevel != 0 && execute_cancel == 0) {
+      const uint32_t t = execute_time_used == 1 ? TEST_INF.runtime : progress.elapsed_time;
+      transmit_progress(t, 0, 100, 1, Ex_progress_end_msg);
+    }
+    if (execute_time_used == 1) {
+      transmit_status(3, 0, 0, nullptr);
+    } else if (Ex_dwTestLevel == 0) {
+      const uint32_t v = static_cast<uint32_t>(Ex_test_ad_end_now.load() >> 26);
+      transmit_status(1, 1, v, nullptr);
+    } else {
+      transmit_status(1, 0, 0, nullptr);
+    }
+    return;
+  }
+  if (r == 4) {
+    printfx(0x100C, "_main()  memtest return end(canceled ..)\n");
+    return;
+  }
+  const bool aborted = (Ex_error_list_level.load() & kAbortLevel) != 0;
+  if (Ex_dwTestLevel == 0) {
+    const uint32_t w = static_cast<uint32_t>(Ex_test_ad_end_now.load());
+    transmit_status(aborted ? 6 : 4, 1, w, nullptr);
+  } else if (aborted) {
+    transmit_status(6, 0, 0, nullptr);
+  }
+}
+
+}  // namespace
+
+int memtest_main(int argc, char** argv) {
+  // Before anything else, so that no thread ever takes SIGINT asynchronously;
+  // a signal that comes early waits until the signal thread is there.
+  sigint_block();
+  Ex_argc = argc;
+  Ex_argv = argv;
+  setup_names(argc > 0 ? argv[0] : "");
+  TEST_INF.test_mode = static_cast<uint32_t>(get_test_level(argc, argv));
+  transmit_progress(0, 0, 0, 1, "I0399:<<Start processing Pass=0>>");
+  transmit_module_vl(argc, argv);
+  sigint_setup(&Memtest_Cancel);
+
+  Ex_dwTestLevel = 0;
+  int32_t r = memtest_exec(argc, argv);
+  if (Ex_ret_thread_memtest != 1) r = Ex_ret_thread_memtest;
+  printfx(0x100C, "main()  memtest_exec() return=%d\n", r);
+  if (!memtest_claim_end()) park_forever();
+  final_report(r);
+  return r;
+}
+
+int32_t memtest_exec(int argc, char** argv) {
+  sigint_handler_lock();
+  test_inf_clear();
+  TEST_INF.test_start_time = std::time(nullptr);
+  TEST_INF.cancel_handler = &Memtest_Cancel;
+  sigint_handler_unlock();
+
+  setup_names(argc > 0 ? argv[0] : "");
+  eset_init();
+  if (tp_area_ctl(kAreaCreate, 1024) != 0) return startup_failure(StartupFailure::kAreaTable);
+
+  eset_init();
+  if (common_arg_chk(argc, argv) != 0) return startup_failure(StartupFailure::kCommonArgs);
+
+  eset_init();
+  int loaded = -1;
+  if (TEST_INF.test_mode == kModeOnline) {
+    loaded = get_msgtbl("onl_msge.txt");
+  } else if (TEST_INF.test_mode == kModePatrol) {
+    loaded = get_msgtbl("pat_msge.txt");
+  }
+  if (loaded != 0) return startup_failure(StartupFailure::kMessageTable);
+
+  setup_names(argc > 0 ? argv[0] : "");
+  ParamStruct = ParamStruct_t{};
+  VykTp2MemStruct.param = &ParamStruct;
+  Ex_MemStruct = &VykTp2MemStruct;
+  printfx(0x200C, "Ixx07", "Memory Test");
+
+  int32_t r = Pre_Getp_ForProgress(argv);
+  if (r == 4) {
+    cancel_checkpoint();
+    release_areas_at_end();
+    return r;
+  }
+
+  pthread_t progress_thread;
+  bool thread_created = false;
+  int create_result = 0;
+  if (level_has_progress_thread(Ex_dwTestLevel)) {
+    progress = progress_t{};
+    progress.start_time = static_cast<uint32_t>(std::time(nullptr));
+    progress.total_time = static_cast<uint32_t>(execute_time / 1000);
+    if (Ex_pmem_FIND == 1) {
+      // The physical memory read and its round estimate are not part of
+      // this build; the run itself reports that PMEM was not tested.
+      printfx(0x100C, "memtest_exec()  PMEM round estimate is not available in this build\n");
+    }
+    uintptr_t arg = 2;
+    if (execute_infinity_used == 1) {
+      progress.total_time = 0;
+      arg = 1;
+    }
+    create_result = pthread_create(&progress_thread, nullptr, &thread_memtest,
+                                   reinterpret_cast<void*>(arg));
+    thread_created = create_result == 0;
+  }
+  printfx(0x100C, "memtest_exec()  pthread_create ret1=%d ret2=%d\n", 0, create_result);
+
+  nonthread_memtest();
+  if (thread_created) pthread_join(progress_thread, nullptr);
+  cancel_checkpoint();
+
+  r = static_cast<int32_t>(Ex_dwReturnValue.load());
+  printfx(0x200C, r == 1 ? "Ixx08" : "Ixx09", "Memory Test");
+  release_areas_at_end();
+  return r;
+}
+
+uint32_t nonthread_memtest() {
+  const uint32_t limit = Ex_dwTestLevel == 0 ? 1 : 0;
+  const uint64_t start = memtest_GetTickCount();
+  Ex_Prev_MSec = start;
+  uint32_t r = 1;
+  uint32_t i = 1;
+  bool finish_now = false;  // exit X: straight to the end, no single run
+  while (i != limit) {
+    cancel_checkpoint();
+    const uint64_t now = memtest_GetTickCount();
+    if (execute_time_used == 1 && execute_infinity_used != 1 &&
+        memtest_CmpTickCount(execute_time, 0, &start, &now) == 0) {
+      finish_now = true;
+      break;
+    }
+    r = VYTMEM_Main(Ex_dwTestLevel, limit, Ex_argc, Ex_argv);
+    printfx(0x100C, "nonthread_memtest()  VYTMEM_Main return code=0x%x\n", r);
+    Ex_ret_thread_memtest = static_cast<int32_t>(r);
+    if (r != 1) break;
+    if (execute_size_used == 1 && execute_time != 600000 && execute_time != 770000) {
+      finish_now = true;
+      break;
+    }
+    if (execute_time_used == 0) {
+      finish_now = true;
+      break;
+    }
+    ++i;
+  }
+  if (!finish_now) {
+    if (r == 1) {
+      r = VYTMEM_Main(Ex_dwTestLevel, limit, Ex_argc, Ex_argv);
+      Ex_ret_thread_memtest = static_cast<int32_t>(r);
+    }
+    if (i > 1 && r == 4) Ex_dwReturnValue = 1;
+  }
+  Ex_Thread_End_f = 1;
+  return r;
+}
