@@ -1,0 +1,114 @@
+// The progress thread: its state, its two loops and the seams its tests use.
+#include "progress/progress.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <thread>
+
+#include "driver/cancel.h"
+#include "driver/memstruct.h"
+
+// Written by the run controller before the thread starts, then only by the
+// progress thread; main reads elapsed_time after the join.
+progress_t progress;
+uint64_t Ex_thread_counter;
+uint32_t substantial_f;
+int32_t old_times;
+int32_t Ex_infini_start_time;
+uint32_t Ex_infini_cnt;
+
+namespace {
+
+std::atomic<ProgressNowFn> g_now_fn{nullptr};
+std::atomic<ProgressEndFn> g_end_fn{nullptr};
+std::atomic<ProgressClaimFn> g_claim_fn{nullptr};
+std::atomic<bool> g_loop_stop{false};
+
+constexpr auto kPauseLength = std::chrono::seconds(1);
+constexpr auto kPauseSlice = std::chrono::milliseconds(20);
+
+}  // namespace
+
+void set_progress_now_fn(ProgressNowFn fn) {
+  g_now_fn.store(fn);
+}
+void set_progress_end_fn(ProgressEndFn fn) {
+  g_end_fn.store(fn);
+}
+void set_progress_claim_fn(ProgressClaimFn fn) {
+  g_claim_fn.store(fn);
+}
+
+time_t progress_now() {
+  ProgressNowFn fn = g_now_fn.load();
+  return fn ? fn() : time(nullptr);
+}
+
+bool progress_claim_end() {
+  ProgressClaimFn fn = g_claim_fn.load();
+  return fn ? fn() : memtest_claim_end();
+}
+
+void progress_end_process(int status) {
+  ProgressEndFn fn = g_end_fn.load();
+  if (fn == nullptr) _exit(status);
+  fn(status);
+  // Only a replaced end routine comes back: behave as if the process ended.
+  g_loop_stop.store(true);
+}
+
+void progress_stop_loop() {
+  g_loop_stop.store(true);
+}
+
+bool progress_loop_stopped() {
+  return g_loop_stop.load();
+}
+
+void progress_pause_1s() {
+  // The deadline is taken on the monotonic clock: the wall clock may be set
+  // back, and the cadence of one step per second must not follow it.
+  const auto deadline = std::chrono::steady_clock::now() + kPauseLength;
+  while (Ex_Thread_End_f.load() == 0) {
+    const auto left = deadline - std::chrono::steady_clock::now();
+    if (left <= std::chrono::steady_clock::duration::zero()) return;
+    std::this_thread::sleep_for(left < kPauseSlice ? left : kPauseSlice);
+  }
+}
+
+void Memtest_Progress(progress_t* rec) {
+  char text[48] = {};
+  g_loop_stop.store(false);
+  while (Ex_Thread_End_f.load() == 0 && !g_loop_stop.load()) {
+    innovate_progress_time(rec, text);
+    progress_pause_1s();
+  }
+}
+
+void Memtest_Progress_Infinity(progress_t* rec) {
+  char text[48] = {};
+  g_loop_stop.store(false);
+  while (Ex_Thread_End_f.load() == 0 && !g_loop_stop.load()) {
+    innovate_progress_infinity(rec, text);
+    progress_pause_1s();
+  }
+}
+
+void* thread_memtest(void* arg) {
+  // The loop ends by returning, not by pthread_exit: the exit value is the
+  // same and the thread's stack unwinds normally.
+  switch (reinterpret_cast<intptr_t>(arg)) {
+    case 1:
+      Memtest_Progress_Infinity(&progress);
+      break;
+    case 2:
+      Memtest_Progress(&progress);
+      break;
+    default:
+      break;
+  }
+  return reinterpret_cast<void*>(static_cast<intptr_t>(1));
+}
