@@ -190,7 +190,9 @@ RunResult run_memtest(const std::vector<std::string>& args, const RunOptions& op
   char buf[65536];
   for (;;) {
     const double elapsed = now_seconds() - start;
-    if (opts.sigint_after >= 0 && !signalled && elapsed >= opts.sigint_after) {
+    const bool due = (opts.sigint_after >= 0 && elapsed >= opts.sigint_after) ||
+                     (opts.sigint_on_first_output && !result.out.empty());
+    if (!signalled && due) {
       for (int i = 0; i < opts.sigint_count; ++i) kill(pid, SIGINT);
       signalled = true;
       signal_time = now_seconds();
@@ -211,6 +213,11 @@ RunResult run_memtest(const std::vector<std::string>& args, const RunOptions& op
       const ssize_t n = read(pipefd[0], buf, sizeof buf);
       if (n > 0) {
         result.out.append(buf, static_cast<size_t>(n));
+        if (opts.sigint_on_first_output && !signalled) {
+          for (int i = 0; i < opts.sigint_count; ++i) kill(pid, SIGINT);
+          signalled = true;
+          signal_time = now_seconds();
+        }
         continue;
       }
       if (n == 0) break;

@@ -32,6 +32,7 @@ struct RunOptions {
   std::vector<std::string> env;  // extra NAME=value entries
   bool clear_vyk_env = true;     // drop VYK_data / VYK_log from the environment
   double sigint_after = -1;      // send SIGINT this many seconds after the start (>= 0)
+  bool sigint_on_first_output = false;  // send SIGINT as soon as the first byte arrives
   int sigint_count = 1;          // how many signals to send, back to back
   double timeout = 120;          // kill the run after this many seconds
   std::string argv0;             // program name to pass; empty: the binary's path

@@ -55,7 +55,7 @@ TEST(RunTest, OnlineLevelOneRunEndsNoError) {
   EXPECT_EQ(st.status, 1u);
   EXPECT_EQ(st.flags, 0x02u);
   EXPECT_EQ(st.value, 0u);
-  EXPECT_EQ(statuses[0].line_count, 15u);
+  EXPECT_EQ(statuses[0].line_count, 14u);
   EXPECT_THAT(st.text, StartsWith("[[[[ DIAGNOSIS RESULT ]]]]                        Start:20"));
   EXPECT_THAT(st.text, HasSubstr("\nPROGRAM : memtest ( VER. 8.0.0-130207154512 )\n"
                                  "TITLE   : Memory Test\nDEVICE  : MEM\nOPTION  : LEVEL 1\n"
