@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 
 struct VykTp2MemStruct_t;
@@ -55,3 +56,8 @@ uint32_t VykTp2ParseParam2(char** argv, VykTp2MemStruct_t* ctl, uint8_t* algo_ar
 int32_t VykTp2StringToLong(const char* text, uint32_t* out, int mode);
 int get_pa_str(uint64_t value, char* out);
 int32_t Pre_Getp_ForProgress(char** argv);
+
+// Test seam: the allocation of the 2048-byte working text (the block is
+// released with free). nullptr restores malloc.
+using ParamTextAllocFn = void* (*)(size_t size);
+void set_param_text_alloc(ParamTextAllocFn fn);

@@ -1,0 +1,60 @@
+// Token and number rules shared by the keyword parser and the pre-scan.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+namespace memtest_params {
+
+inline constexpr uint32_t kTraceFlags = 0x100C;  // trace and debug log
+inline constexpr uint64_t kDefaultSize = 0x200000;
+inline constexpr uint64_t kPmemBlockSize = 0x4000000;
+inline constexpr uint64_t kEndlessTime = 0x3E7FFFFFC18ULL;  // (2^32 - 1) s in ms
+
+// Case-insensitive (ASCII) comparisons.
+bool starts_with_ci(std::string_view text, std::string_view prefix);
+bool equals_ci(std::string_view text, std::string_view word);
+
+// Decimal number rule (RUNTIME, WAITSEC): at most 8 characters, the first a
+// digit, ended quietly by the first non-digit; 32-bit unsigned arithmetic.
+struct NumberRead {
+  bool ok;
+  uint32_t value;
+};
+NumberRead read_decimal_rule(std::string_view rest);
+// PA number: at most 8 hexadecimal characters, the first a hex digit.
+NumberRead read_pa_rule(std::string_view rest);
+// SIZE number: up to three digits, "GB" right behind them for GiB, else MiB;
+// 0 becomes the default size.
+uint64_t read_size_rule(std::string_view rest);
+// Run time that a SIZE without RUNTIME plans for the level.
+uint64_t size_level_time(uint32_t level);
+
+// RUNTIME handling common to every pass of one scan.
+struct RuntimeState {
+  bool number_read = false;  // a number with a leading digit was read
+  bool bad_seen = false;     // a RUNTIME without a leading digit was seen
+};
+// Reads the number after "RUNTIME" and updates the state and the endless and
+// used flags; true when the number is to be applied (value in *n).
+bool runtime_take(std::string_view rest, RuntimeState* st, uint32_t* n);
+// Sets the run time from n seconds and traces it with trace_fmt; an endless
+// run then gets the longest run time.
+void runtime_apply(uint32_t n, const char* trace_fmt);
+
+// The TP window: the 512 positions that follow "TP" in the working text.
+inline constexpr size_t kTpWindow = 512;
+enum class TpWord : uint8_t { kWhole, kAlgo, kPmem, kAbort };
+struct TpHit {
+  TpWord word;
+  uint8_t algo;  // 0..4 for kAlgo: MSCAN, MARCH, MASEST, BMOVE, IMOVE
+  bool fake;     // the "X" variant of the algorithm
+};
+// Scans the window that starts at offset `start` of the buffer [base,
+// base + size) and calls on_hit for every keyword found; the scan stops after
+// "WHOLE". Never reads outside the buffer.
+using TpHitFn = void (*)(const TpHit& hit, void* ctx);
+void tp_window_scan(const char* base, size_t size, size_t start, TpHitFn on_hit, void* ctx);
+
+}  // namespace memtest_params

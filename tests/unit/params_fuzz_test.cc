@@ -1,0 +1,151 @@
+// Random argument vectors through the pre-scan and the parser: whatever the
+// text, no crash, no overrun, and only the documented outcomes.
+#include <random>
+#include <string>
+#include <vector>
+
+#include "params_fixture.h"
+
+namespace params_test {
+namespace {
+
+constexpr const char* kWords[] = {
+    "LV",     "RUNTIME",   "SIZE",   "FULL",   "GB",    "USE",     "ALL",   "USER",
+    "AWE",    "PSE36",     "TP",     "WHOLE",  "MSCAN", "MSCANX",  "MARCH", "MARCHX",
+    "MASEST", "MASESTX",   "BMOVE",  "BMOVEX", "IMOVE", "IMOVEX",  "PMEM",  "ABORT",
+    "DATA",   "CROSSTALK", "REPEAT", "SA",     "0",     "MB",      "PA",    "WAITSEC",
+    "path",   "dev",       "MEM",    "trc",    "debug", "runtime",
+};
+
+class Gen {
+ public:
+  explicit Gen(uint32_t seed) : rng_(seed) {}
+  uint32_t below(uint32_t n) { return std::uniform_int_distribution<uint32_t>(0, n - 1)(rng_); }
+
+  std::string word() {
+    std::string w = kWords[below(std::size(kWords))];
+    for (char& c : w) {
+      if (below(3) == 0 && c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+    }
+    return w;
+  }
+  std::string number() {
+    std::string s;
+    const uint32_t n = 1 + below(12);
+    for (uint32_t i = 0; i < n; ++i) s += static_cast<char>('0' + below(10));
+    return s;
+  }
+  std::string noise(uint32_t n) {
+    std::string s;
+    for (uint32_t i = 0; i < n; ++i) s += static_cast<char>(1 + below(255));  // never NUL
+    return s;
+  }
+  std::string piece() {
+    switch (below(9)) {
+      case 0:
+        return "-";
+      case 1:
+        return "/";
+      case 2:
+        return " ";
+      case 3:
+      case 4:
+        return number();
+      case 5:
+        return noise(1 + below(6));
+      default:
+        return word();
+    }
+  }
+  std::string arg() {
+    const uint32_t kind = below(20);
+    if (kind == 0) return noise(below(4000));  // long random bytes
+    if (kind == 1) return std::string(below(3000), "-/ a"[below(4)]);
+    std::string s;
+    if (below(3) != 0) s += "-/"[below(2)];
+    const uint32_t parts = 1 + below(4);
+    for (uint32_t i = 0; i < parts; ++i) s += piece();
+    return s;
+  }
+
+ private:
+  std::mt19937 rng_;
+};
+
+size_t joined_length(const std::vector<std::string>& v, size_t max_args) {
+  size_t n = 0;
+  for (size_t i = 1; i < v.size() && i <= max_args; ++i) n += v[i].size();
+  return n;
+}
+
+bool valid_size(uint64_t size) {
+  if (size == 0 || size % kMiB != 0) return false;
+  return size <= 999 * kMiB || (size % kGiB == 0 && size <= 999 * kGiB);
+}
+
+TEST_F(ParamsTest, RandomArgumentVectors) {
+  Gen gen(20240611);
+  int results[3] = {};
+  for (int iter = 0; iter < 4000; ++iter) {
+    SCOPED_TRACE(iter);
+    reset_param_globals();
+    std::vector<std::string> v{"memtest"};
+    const uint32_t n = gen.below(40);
+    for (uint32_t i = 0; i < n; ++i) v.push_back(gen.arg());
+    Args args(v);
+
+    const bool cancel = gen.below(50) == 0;
+    const bool no_memory = gen.below(50) == 0;
+    if (no_memory) {
+      set_param_text_alloc(&failing_alloc);
+      g_alloc_calls = 0;
+      g_alloc_fail_at = static_cast<int>(1 + gen.below(5));
+    }
+
+    const int32_t pre = Pre_Getp_ForProgress(args.argv());
+    EXPECT_TRUE(pre == 1 || pre == 16) << pre;
+    EXPECT_EQ(lpTempString, nullptr);
+    EXPECT_GE(Algo_Count_ForProgress, 1u);
+    EXPECT_LE(Algo_Count_ForProgress, 6u);
+    EXPECT_LE(Ex_dwTestLevel.load(), 9u);
+    if (pre == 1) {
+      EXPECT_TRUE(Total_Execute_Size % kMiB == 0 && Total_Execute_Size != 0);
+    }
+
+    if (cancel) execute_cancel = 1;
+    const uint32_t rc = parse(args);
+    EXPECT_EQ(lpTempString, nullptr);
+    ASSERT_TRUE(rc == 1 || rc == 4 || rc == 16) << rc;
+    results[rc == 1 ? 0 : (rc == 4 ? 1 : 2)]++;
+    if (rc == 16) {
+      const bool known = err_ >= 21 && err_ <= 32 && err_ != 24;
+      EXPECT_TRUE(known || err_ == kUntouched) << err_;
+      if (err_ == kUntouched && !no_memory) {
+        EXPECT_GT(joined_length(v, 32), 2047u);  // only an over-long text
+      }
+    } else {
+      EXPECT_EQ(err_, kUntouched);
+    }
+    if (rc == 4) {
+      EXPECT_TRUE(cancel);
+    }
+    EXPECT_TRUE(valid_size(ParamStruct.dwSize)) << ParamStruct.dwSize;
+    if (rc == 1) {
+      EXPECT_EQ(ParamStruct.dwSize, ParamStruct.dwlSize);
+      EXPECT_TRUE(ParamStruct.wTestMode == kTestWhole || ParamStruct.wTestMode == kTestOneByOne);
+      EXPECT_TRUE(ParamStruct.wUseMode == kUseUser || ParamStruct.wUseMode == kUseAwe);
+      EXPECT_TRUE(ParamStruct.wDataMode == kDataAll || ParamStruct.wDataMode == kDataCrossTalk ||
+                  ParamStruct.wDataMode == kDataRepeat);
+      EXPECT_LE(static_cast<uint64_t>(ParamStruct.dwSaValue) * VykTp2MemStruct.size_unit,
+                0x1000000000ull);
+      for (uint8_t b : algo_) EXPECT_TRUE(b == 0 || b == kAlgoSelected);
+    }
+  }
+  // The generator reaches every outcome.
+  EXPECT_GT(results[0], 100);
+  EXPECT_GT(results[1], 5);
+  EXPECT_GT(results[2], 100);
+}
+
+}  // namespace
+}  // namespace params_test
