@@ -164,9 +164,10 @@ RunResult run_memtest(const std::vector<std::string>& args, const RunOptions& op
   posix_spawnattr_init(&attr);
   // The child starts with SIGINT unblocked and at its default action, as a
   // controlling process would start it.
-  sigset_t none;
-  sigemptyset(&none);
-  posix_spawnattr_setsigmask(&attr, &none);
+  sigset_t mask;
+  sigemptyset(&mask);
+  if (opts.start_with_sigint_blocked) sigaddset(&mask, SIGINT);
+  posix_spawnattr_setsigmask(&attr, &mask);
   sigset_t defaults;
   sigemptyset(&defaults);
   sigaddset(&defaults, SIGINT);

@@ -33,6 +33,10 @@ struct RunOptions {
   bool clear_vyk_env = true;     // drop VYK_data / VYK_log from the environment
   double sigint_after = -1;      // send SIGINT this many seconds after the start (>= 0)
   bool sigint_on_first_output = false;  // send SIGINT as soon as the first byte arrives
+  // Start the child with SIGINT blocked, as a controller that must not lose an
+  // early interrupt does: a signal that comes while the program is still
+  // being loaded then waits for the program's own signal thread.
+  bool start_with_sigint_blocked = false;
   int sigint_count = 1;          // how many signals to send, back to back
   double timeout = 120;          // kill the run after this many seconds
   std::string argv0;             // program name to pass; empty: the binary's path
