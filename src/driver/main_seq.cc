@@ -1,0 +1,308 @@
+// One run of the memory test: parse the keywords, make one pattern pass per
+// selected data pattern kind, and in each pass sweep the selected algorithms
+// over the test size chunk by chunk.
+#include "driver/main_seq.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "algorithms/error_disp.h"
+#include "algorithms/mscan.h"
+#include "common/logfile.h"
+#include "common/test_inf.h"
+#include "driver/cancel.h"
+#include "driver/memstruct.h"
+#include "params/param.h"
+#include "pmem/pmem.h"
+#include "progress/clock.h"
+
+namespace {
+
+constexpr uint64_t kOneSecondMs = 1000;
+constexpr uint32_t kAlgoCount = 5;
+constexpr uint8_t kImoveIndex = 4;
+
+// True once `limit` milliseconds have passed since `start`.
+bool elapsed_since(uint64_t limit, uint64_t start) {
+  const uint64_t now = memtest_GetTickCount();
+  return memtest_CmpTickCount(limit, 0, &start, &now) == 0;
+}
+
+// The limit a pattern pass or a chunk step is held to, counted from `start`:
+// one-second slices at level 0, the run time when one is in force.
+bool slice_or_runtime_over(uint64_t start) {
+  if (Ex_dwTestLevel.load() == 0) return elapsed_since(kOneSecondMs, start);
+  return execute_time_used.load() == 1 && elapsed_since(execute_time, start);
+}
+
+struct SweepPlan {
+  uint16_t first;  // algorithm number of the first sweep
+  uint32_t count;  // number of sweeps
+};
+
+// One-by-one mode sweeps from the first selected algorithm up to BMOVE: MSCAN
+// gives four sweeps (23 to 26), MARCH three, MASEST two, BMOVE one. A selected
+// IMOVE behind any of them is therefore not run in this mode. IMOVE alone gives
+// five sweeps (27 to 31); sweeps 28 to 31 run no algorithm but still take and
+// release every chunk and apply the time checks. This keeps the established
+// run length of this test; WHOLE mode is the way to run every algorithm.
+SweepPlan sweep_plan(const ParamStruct_t& param, const uint8_t* sel) {
+  SweepPlan plan{kAlgoMscan, 0};
+  if (param.wTestMode == kTestWhole) {
+    plan.count = kAlgoCount;
+  } else if (param.wTestMode == kTestOneByOne) {
+    for (uint8_t i = 0; i < kAlgoCount; ++i) {
+      if (sel[i] != kAlgoSelected) continue;
+      plan.first = static_cast<uint16_t>(kAlgoMscan + i);
+      plan.count = (i == kImoveIndex) ? 5 : 4u - i;
+      break;
+    }
+  }
+  if (Ex_pmem_FIND.load() == 1) plan = {kAlgoPmem, 1};
+  return plan;
+}
+
+// Stand-in for the algorithms this build does not contain yet (MARCH, MASEST,
+// BMOVE, the moving inversion, the PMEM read). It says so in the trace and
+// runs nothing, so no call and no pass are counted for it. Each use below is
+// the one place its real call goes.
+bool not_in_build(const char* name) {
+  printfx(0x100C, "_NonPSE36MemoryTest()  %s is not available in this build\n", name);
+  return false;
+}
+
+// Runs the algorithm of sweep `algo` over one chunk when it is selected.
+// Returns true when an algorithm ran; *r then holds its result.
+bool run_algorithm(uint16_t algo, uint16_t kind, void* chunk, uint32_t size, VykTp2MemStruct_t* ctl,
+                   uint64_t* done, const uint8_t* sel, uint32_t* r) {
+  if (algo < kAlgoMscan || algo > kAlgoImove) return false;
+  if (sel[algo - kAlgoMscan] != kAlgoSelected) return false;
+  switch (algo) {
+    case kAlgoMscan:
+      *r = VykTp2MSCAN(kind, chunk, size, ctl, &done[0]);
+      printfx(0x100C, "_NonPSE36MemoryTest()  MSCAN done..=0x%llx\n",
+              static_cast<unsigned long long>(done[0]));
+      return true;
+    case kAlgoMarch:
+      // WHOLE mode never runs MARCH.
+      if (ctl->param->wTestMode == kTestWhole) return false;
+      return not_in_build("MARCH");
+    case kAlgoMasest:
+      return not_in_build("MASEST");
+    case kAlgoBmove:
+      return not_in_build("BMOVE");
+    default:  // kAlgoImove; gets half the chunk in one-by-one mode
+      return not_in_build("Moving Inversion");
+  }
+}
+
+// Counts one call of the algorithm with counter byte `byte` (stops at 255)
+// and publishes the half of the counters that holds it.
+void count_call(uint64_t* counters, unsigned byte) {
+  const unsigned shift = 8 * byte;
+  if (((*counters >> shift) & 0xFF) != 0xFF) *counters += uint64_t{1} << shift;
+  constexpr uint64_t kLow = 0xFFFFFFFFull;
+  const uint64_t half_mask = byte < 4 ? kLow : ~kLow;
+  const uint64_t ex = Ex_dwDebug_TKind.load();
+  Ex_dwDebug_TKind.store((ex & ~half_mask) | (*counters & half_mask));
+}
+
+// Records the chunk for the cancel routine exactly while it is held.
+void hold_chunk(void* chunk, uint32_t size) {
+  Ex_Committed_dwSize.store(size);
+  Ex_lpCommittedBuffer.store(chunk);
+}
+
+// Gives the held chunk back. The record is taken first, so the cancel routine
+// never sees a chunk that is already back on the heap.
+void release_chunk() {
+  cancel_checkpoint();
+  void* chunk = Ex_lpCommittedBuffer.exchange(nullptr);
+  Ex_Committed_dwSize.store(0);
+  VykTp2FreeMemoryChunk(chunk);
+}
+
+void report_alloc_failure(uint32_t size) {
+  Error_Details = Error_Details_t{};
+  Error_Details.error_class = kClassSyscall;
+  Error_Details.name_text = TEST_INF.module_name;
+  Error_Details.device_text = TEST_INF.device_name;
+  std::strncpy(Error_Details.function_name, "VirtualAlloc",
+               sizeof(Error_Details.function_name) - 1);
+  printfx(0x100D, "_NonPSE36MemoryTest()  WARNNING ! CommitMemory 0x%xByte Couldn't Allocate\n",
+          size);
+  VykTp2MemErrorDisp(&Error_Details);
+}
+
+enum class PassEnd { kFinish, kAbort };
+
+// The sweeps of one pattern pass. kAbort: return *r at once, without the
+// end-of-pass steps.
+PassEnd run_sweeps(VykTp2MemStruct_t* ctl, uint64_t* counters, uint64_t* done, uint8_t* sel,
+                   uint32_t* r) {
+  const uint16_t kind = ctl->data_kind.load();
+  const ParamStruct_t& param = *ctl->param;
+  // A remainder smaller than a chunk is not tested.
+  const uint64_t chunk64 = std::min(param.dwSize, Commit_Size);
+  const uint32_t chunk_size = static_cast<uint32_t>(chunk64);
+  const uint64_t chunks = chunk64 == 0 ? 0 : param.dwSize / chunk64;
+
+  const SweepPlan plan = sweep_plan(param, sel);
+  ctl->algo_no.store(plan.first);
+  for (uint32_t s = 0; s < plan.count; ++s) {
+    const uint64_t sweep_start = memtest_GetTickCount();
+    for (uint64_t c = 0; c < chunks; ++c) {
+      if (slice_or_runtime_over(sweep_start)) return PassEnd::kFinish;
+
+      const uint16_t algo = ctl->algo_no.load();
+      if (algo == kAlgoPmem) {
+        not_in_build("PMEM read");
+        return PassEnd::kFinish;
+      }
+
+      uint32_t status = 0;
+      void* chunk = VykTp2GetMemoryChunk(chunk_size, &status);
+      if (status != kRcOk) {
+        report_alloc_failure(chunk_size);
+        *r = status;
+        return PassEnd::kAbort;
+      }
+      hold_chunk(chunk, chunk_size);
+
+      if (run_algorithm(algo, kind, chunk, chunk_size, ctl, done, sel, r)) {
+        const unsigned byte = algo - kAlgoMscan;
+        count_call(counters, byte);
+        if (param.wTestMode != kTestWhole && *r == kRcOk &&
+            (algo != kAlgoImove || done[kImoveIndex] != 0)) {
+          Ex_pass_cnt.fetch_add(1);
+        }
+      }
+
+      // A failing algorithm may have been stopped by a cancel; the checkpoint
+      // in release_chunk keeps this thread off the chunk the cancel gives back.
+      release_chunk();
+      if (*r != kRcOk) return PassEnd::kAbort;
+
+      if (execute_time_used.load() == 1 && elapsed_since(execute_time, Ex_Prev_MSec)) {
+        return PassEnd::kFinish;
+      }
+    }
+    ctl->algo_no.store(static_cast<uint16_t>(ctl->algo_no.load() + 1));
+  }
+  return PassEnd::kFinish;
+}
+
+}  // namespace
+
+uint32_t VykTp2NonPSE36MemoryTest(VykTp2MemStruct_t* ctl, uint64_t* counters, uint64_t* done,
+                                  uint8_t* sel, uint32_t pattern_pass) {
+  Error_Details = Error_Details_t{};
+  uint32_t r = kRcOk;
+  if (run_sweeps(ctl, counters, done, sel, &r) == PassEnd::kAbort) return r;
+
+  const uint32_t level = Ex_dwTestLevel.load();
+  if (level == 2 || (level == 3 && pattern_pass == 2)) {
+    // One pass for a pattern pass in which MSCAN, MASEST, BMOVE and IMOVE
+    // have all done work.
+    if (done[0] != 0 && done[2] != 0 && done[3] != 0 && done[4] != 0) Ex_pass_cnt.fetch_add(1);
+  }
+  TEST_INF.pass_count.store(Ex_pass_cnt.load());
+  ctl->algo_no.store(0);
+  printfx(0x200C, "Ixx56", "_NonPSE36MemoryTest", "Releasing user Memory");
+  printfx(0x200C, "Ixx56", "_NonPSE36MemoryTest", "Ended");
+  return r;
+}
+
+uint32_t VykTp2Mem(VykTp2MemStruct_t* ctl, uint64_t* counters, uint64_t* done, uint8_t* sel) {
+  uint32_t r = kRcOk;
+  printfx(0x200C, "Ixx56", "VykTp2Mem", "Started");
+  const ParamStruct_t& param = *ctl->param;
+  const bool user_memory = param.wUseMode == kUseAll || param.wUseMode == kUseUser;
+  if (ctl->use_nonpse != 0 && user_memory) {
+    ctl->mem_kind = kUseUser;
+    ctl->pse36_active = 0;
+
+    if (param.wDataMode == kDataAll || param.wDataMode == kDataCrossTalk) {
+      ctl->data_kind.store(kDataCrossTalk);
+      printfx(0x200C, "Ixx56", "VykTp2Mem", "Executing NonPSE for CROSS TALK Data Pattern");
+      const uint64_t start = memtest_GetTickCount();
+      r = VykTp2NonPSE36MemoryTest(ctl, counters, done, sel, 1);
+      if (r != kRcOk) return r;
+      if (slice_or_runtime_over(start)) return r;
+    }
+
+    ctl->algo_no.store(0);
+    if (param.wDataMode == kDataAll || param.wDataMode == kDataRepeat) {
+      ctl->data_kind.store(kDataRepeat);
+      printfx(0x200C, "Ixx56", "VykTp2Mem", "Executing NonPSE for REPEATE Data Pattern");
+      const uint64_t start = memtest_GetTickCount();
+      const uint32_t pattern_pass = param.wDataMode == kDataAll ? 2 : 1;
+      r = VykTp2NonPSE36MemoryTest(ctl, counters, done, sel, pattern_pass);
+      if (r != kRcOk) return r;
+      if (slice_or_runtime_over(start)) return r;
+    }
+  }
+  ctl->mem_kind = 0;
+  ctl->algo_no.store(0);
+  ctl->data_kind.store(0);
+  printfx(0x200C, "Ixx56", "VykTp2Mem", "Ended");
+  return r;
+}
+
+uint32_t VYTMEM_Main(uint32_t level, uint32_t single_run, int argc, char** argv) {
+  VykTp2MemStruct_t* ctl = &VykTp2MemStruct;
+  if (ctl->param == nullptr) ctl->param = &ParamStruct;
+
+  uint8_t algo_array[kAlgoCount] = {};
+  uint64_t algo_done[kAlgoCount] = {};
+  uint32_t error_number = 0;
+  // The call counters carry on from the previous run of this process (0 on
+  // the first run), so the trace shows totals for the whole process, as the
+  // cancel routine's trace of Ex_dwDebug_TKind does.
+  uint64_t dwDebug_TKind = Ex_dwDebug_TKind.load();
+  Error_Details = Error_Details_t{};
+
+  // Fewer than four arguments after the program name show as empty texts;
+  // nothing is read past the end of the argument vector.
+  const char* shown[4] = {"", "", "", ""};
+  for (int i = 1, k = 0; argv != nullptr && i < argc && k < 4 && argv[i] != nullptr; ++i, ++k) {
+    shown[k] = argv[i];
+  }
+  printfx(0x100C, "memtest argv= %s %s %s %s\n", shown[0], shown[1], shown[2], shown[3]);
+
+  ctl->dwTestLevel = level;
+  ctl->single_run = single_run;
+  ctl->param->wTestMode = 0;
+  ctl->param->wUseMode = 0;
+  ctl->param->wDataMode = 0;
+  ctl->mem_kind = 0;
+  ctl->algo_no.store(0);
+  ctl->data_kind.store(0);
+  std::memset(Fake_Err, 0, sizeof(Fake_Err));
+
+  uint32_t r = VykTp2ParseParam2(argv, ctl, algo_array, &error_number);
+  if (r == kRcCancel) {
+    // A cancel is under way: stop here and leave the end to the cancel routine.
+    cancel_checkpoint();
+    return r;
+  }
+  if (r != kRcOk) {
+    Error_Details = Error_Details_t{};
+    Error_Details.error_class = kClassParam;
+    Error_Details.error_code = error_number;
+    Error_Details.name_text = TEST_INF.module_name;
+    Error_Details.device_text = TEST_INF.device_name;
+    VykTp2MemErrorDisp(&Error_Details);
+    return r;
+  }
+
+  if (execute_waitsec_used.load() == 1 && level != 0) {
+    printfx(0x100C, "VYTMEM_Main()  WaitSec Setting Existed(SleepTime=Per %d[Sec.] )\n",
+            static_cast<int>(execute_waitsec.load()));
+  }
+
+  r = VykTp2Mem(ctl, &dwDebug_TKind, algo_done, algo_array);
+  printfx(0x100C, "_Main()  dwDebug_TKind=0x%08x%08x\n", static_cast<unsigned>(dwDebug_TKind >> 32),
+          static_cast<unsigned>(dwDebug_TKind & 0xFFFFFFFFu));
+  return r;
+}
