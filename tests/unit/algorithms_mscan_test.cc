@@ -362,6 +362,63 @@ TEST_F(MscanTest, CancelIsSeenWithinOneSpan) {
   EXPECT_EQ(Error_Details.error_class, 0u);
 }
 
+std::atomic<int> g_sleeps{0};
+void count_sleep(unsigned seconds) {
+  g_sleeps += static_cast<int>(seconds);
+}
+
+TEST_F(MscanTest, StartWait) {
+  set_sleep_fn(&count_sleep);
+  execute_waitsec_used = 1;
+  execute_waitsec = 2;
+  Ex_dwTestLevel = 1;
+  Guarded buf(kSpan);
+
+  // The run time ran out during the wait: normal end, nothing touched.
+  execute_time_used = 1;
+  execute_time = 1000;
+  Ex_Prev_MSec = 1700000000000ull - 5000;
+  g_sleeps = 0;
+  EXPECT_EQ(VykTp2MSCAN(kDataRepeat, buf.data(), kSpan, nullptr, nullptr), kRcOk);
+  EXPECT_EQ(g_sleeps.load(), 0);
+  for (uint8_t b : buf.mem) ASSERT_EQ(b, kSentinel);
+
+  // Time left: the full pause, then the sweeps.
+  execute_time_used = 0;
+  EXPECT_EQ(VykTp2MSCAN(kDataRepeat, buf.data(), kSpan, nullptr, nullptr), kRcOk);
+  EXPECT_EQ(g_sleeps.load(), 2);
+  EXPECT_EQ(g_plan.written, kSpan);
+
+  // Level 0 never waits.
+  Ex_dwTestLevel = 0;
+  EXPECT_EQ(VykTp2MSCAN(kDataRepeat, buf.data(), kSpan, nullptr, nullptr), kRcOk);
+  EXPECT_EQ(g_sleeps.load(), 2);
+
+  set_sleep_fn(nullptr);
+  execute_waitsec = 0;
+  Ex_Prev_MSec = 0;
+}
+
+TEST_F(MscanTest, TraceLines) {
+  testsupport::TempDir dir;
+  std::snprintf(TEST_INF.trace_log_base, sizeof TEST_INF.trace_log_base, "%s/memot",
+                dir.path().c_str());
+  TEST_INF.log_size_limit = 1 << 20;
+  TEST_INF.log_generations = 2;
+  Guarded buf(kSpan);
+  g_plan.flips = {{0x18, 0x01}};
+  EXPECT_EQ(VykTp2MSCAN(kDataCrossTalk, buf.data(), kSpan, nullptr, nullptr), kRcCompare);
+  std::string trace = testsupport::read_file(dir.file("memot_log.0"));
+  char logical[96];
+  std::snprintf(logical, sizeof logical,
+                ",I0359,Logical Address=0x%08x Physical Address=0x0000000000000000\n",
+                static_cast<unsigned>(reinterpret_cast<uintptr_t>(buf.data())));
+  EXPECT_EQ(count_of(trace, ",I0356,_MSCAN()  Started\n"), 1u) << trace;
+  EXPECT_EQ(count_of(trace, logical), 1u) << trace;
+  EXPECT_EQ(count_of(trace, ",00000,_CompareBuffer()  mem_dev_name=ADDRESS;0000000000000000\n"), 1u)
+      << trace;
+}
+
 TEST_F(MscanTest, UnknownKindFailsTheStep) {
   Guarded buf(kSpan);
   EXPECT_EQ(VykTp2MSCAN(7, buf.data(), kSpan, nullptr, nullptr), kRcSyscall);
