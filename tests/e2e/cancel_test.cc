@@ -12,8 +12,9 @@ namespace {
 
 using e2e::RunResult;
 
-#ifdef MEMTEST_E2E_SANITIZED
-// Sanitized builds sweep memory many times slower: keep the runs short.
+#ifdef MEMTEST_E2E_SLOW
+// Sanitized and emulated builds sweep memory many times slower: keep the
+// runs short.
 constexpr const char* kSize = "2";
 constexpr double kSpan = 0.3;
 #else

@@ -63,6 +63,16 @@ std::string binary_path() {
   return bin ? bin : MEMTEST_BIN_PATH;
 }
 
+std::string emulator_command() {
+  const char* e = std::getenv("MEMTEST_EMULATOR");
+  if (e != nullptr) return e;
+#ifdef MEMTEST_EMULATOR
+  return MEMTEST_EMULATOR;
+#else
+  return "";
+#endif
+}
+
 std::string data_dir() {
   const char* dir = std::getenv("MEMTEST_DATA_DIR");
   return dir ? dir : MEMTEST_DATA_PATH;
@@ -145,7 +155,15 @@ RunResult run_memtest(const std::vector<std::string>& args, const RunOptions& op
 
   const std::string bin = binary_path();
   std::vector<std::string> argv_s;
-  argv_s.push_back(opts.argv0.empty() ? bin : opts.argv0);
+  std::string exe = bin;
+  const std::string emulator = emulator_command();
+  if (!emulator.empty()) {
+    // qemu's -0 sets the program name the binary sees.
+    exe = emulator;
+    argv_s = {emulator, "-0", opts.argv0.empty() ? bin : opts.argv0, bin};
+  } else {
+    argv_s.push_back(opts.argv0.empty() ? bin : opts.argv0);
+  }
   for (const auto& a : args) argv_s.push_back(a);
   std::vector<char*> argv;
   for (auto& a : argv_s) argv.push_back(a.data());
@@ -176,7 +194,7 @@ RunResult run_memtest(const std::vector<std::string>& args, const RunOptions& op
 
   pid_t pid = -1;
   const double start = now_seconds();
-  const int rc = posix_spawn(&pid, bin.c_str(), &fa, &attr, argv.data(), envp.data());
+  const int rc = posix_spawnp(&pid, exe.c_str(), &fa, &attr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&fa);
   posix_spawnattr_destroy(&attr);
   close(pipefd[1]);

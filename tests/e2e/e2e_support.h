@@ -44,6 +44,9 @@ struct RunOptions {
 
 std::string binary_path();
 std::string data_dir();
+// The emulator that runs the binary (a 32-bit build on a 64-bit-only host),
+// or empty.
+std::string emulator_command();
 
 RunResult run_memtest(const std::vector<std::string>& args, const RunOptions& opts = {});
 
