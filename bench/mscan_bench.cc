@@ -63,7 +63,8 @@ void BM_Mscan(benchmark::State& state) {
 }
 
 void BM_PlainWriteRead(benchmark::State& state) {
-  uint64_t* buf = buffer();
+  // volatile keeps every access a single 8-byte store or load.
+  volatile uint64_t* buf = buffer();
   const uint64_t units = kBufferBytes / 8;
   uint64_t value = 0x0123456789abcdefull;
   for (auto _ : state) {
@@ -89,12 +90,18 @@ class RatioReporter : public benchmark::ConsoleReporter {
   RatioReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular) {}
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
+    // With repetitions the median stands for the benchmark; the time of an
+    // aggregate, divided by its iteration count, is per iteration too.
     for (const Run& r : runs) {
-      if (r.run_type == Run::RT_Iteration && !r.error_occurred && r.iterations > 0) {
-        double n = static_cast<double>(r.iterations);
-        times_[r.benchmark_name()] = {r.real_accumulated_time / n, r.cpu_accumulated_time / n};
-      }
+      if (r.error_occurred || r.iterations <= 0) continue;
+      if (r.run_type != Run::RT_Iteration && r.aggregate_name != "median") continue;
+      double n = static_cast<double>(r.iterations);
+      times_[r.run_name.function_name + args_of(r)] = {r.real_accumulated_time / n,
+                                                       r.cpu_accumulated_time / n};
     }
+  }
+  static std::string args_of(const Run& r) {
+    return r.run_name.args.empty() ? "" : "/" + r.run_name.args;
   }
   struct Times {
     double real;

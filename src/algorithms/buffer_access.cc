@@ -100,6 +100,7 @@ uint32_t VykTp2CompareBuffer(const void* actual, const void* expected, uint32_t 
   Error_Details.error_class = kClassCompare;
   Error_Details.error_code = ref_no;
   Error_Details.name_text = TEST_INF.module_name;
+  // The record holds a 32-bit address: a 64-bit build keeps its low half.
   Error_Details.logical_address = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(buffer));
   Error_Details.offset_ref = static_cast<uint32_t>(unit_offset);
 
