@@ -32,6 +32,7 @@ struct Expect {
   uint8_t use_nonpse = 1;
   uint32_t size_unit = 0;
   uint32_t sa_value = 0;
+  const char* title = nullptr;  // shown for the error number
 };
 
 struct Case {
@@ -74,6 +75,9 @@ class ParseTable : public ParamsTest {
     EXPECT_EQ(VykTp2MemStruct.size_unit, w.size_unit);
     EXPECT_EQ(ParamStruct.dwSaValue, w.sa_value);
     EXPECT_EQ(lpTempString, nullptr);
+    if (w.title) {
+      EXPECT_STREQ(param_error_title(err_), w.title);
+    }
   }
 };
 
@@ -119,6 +123,7 @@ const Case kAccepted[] = {
      {"-tp", "IMOVEX,WHOLE"},
      {.test_mode = kTestWhole, .algos = "wwwww", .fakes = "000010"}},
     {"tp list", {"-tp", "MARCH,MASESTX"}, {.algos = "0ww00", .fakes = "001000"}},
+    {"tp window last position", {"-tp", std::string(511, 'z') + "MSCAN"}, {.algos = "w0000"}},
     {"tp window crosses token ends", {"-tp", "MARCH", "-trc", "/var/imove"}, {.algos = "0w00w"}},
     {"tp PMEM",
      {"-lv", "1", "-tp", "PMEM", "-size", "8"},
@@ -176,35 +181,100 @@ TEST_F(ParseTable, AcceptedForms) {
 const Case kErrors[] = {
     {"second SIZE",
      {"-lv", "1", "-size", "64", "-size", "32"},
-     {.rc = 16, .err = 21, .size = 64 * kMiB, .level = 1, .exec_time = 70000, .size_used = 1}},
-    {"USE value", {"-use", "XYZ"}, {.rc = 16, .err = 22}},
-    {"blank inside the text", {"-use", "AWE ", "-lv", "1"}, {.rc = 16, .err = 22}},
-    {"second USE", {"-use", "USER", "-use", "AWE"}, {.rc = 16, .err = 23}},
-    {"TP selects nothing", {"-tp", "FOO"}, {.rc = 16, .err = 25}},
+     {.rc = 16,
+      .err = 21,
+      .size = 64 * kMiB,
+      .level = 1,
+      .exec_time = 70000,
+      .size_used = 1,
+      .title = "Starting Parameter Error(/SIZE Parameter #5)"}},
+    {"USE value",
+     {"-use", "XYZ"},
+     {.rc = 16, .err = 22, .title = "Starting Parameter Error(/USE Parameter #1)"}},
+    {"blank inside the text",
+     {"-use", "AWE ", "-lv", "1"},
+     {.rc = 16, .err = 22, .title = "Starting Parameter Error(/USE Parameter #1)"}},
+    {"second USE",
+     {"-use", "USER", "-use", "AWE"},
+     {.rc = 16, .err = 23, .title = "Starting Parameter Error(/USE Parameter #2)"}},
+    {"TP selects nothing",
+     {"-tp", "FOO"},
+     {.rc = 16, .err = 25, .title = "Starting Parameter Error(/TP Parameter #1)"}},
+    {"tp window ends after 512 positions",
+     {"-tp", std::string(512, 'z') + "MSCAN"},
+     {.rc = 16, .err = 25, .title = "Starting Parameter Error(/TP Parameter #1)"}},
     // The first window already runs over the second TP token.
-    {"second TP", {"-tp", "MSCAN", "-tp", "MARCH"}, {.rc = 16, .err = 26, .algos = "ww000"}},
-    {"DATA value", {"-data", "X", "-tp", "MSCAN"}, {.rc = 16, .err = 27}},
+    {"second TP",
+     {"-tp", "MSCAN", "-tp", "MARCH"},
+     {.rc = 16,
+      .err = 26,
+      .algos = "ww000",
+      .title = "Starting Parameter Error(/TP Parameter #2)"}},
+    {"DATA value",
+     {"-data", "X", "-tp", "MSCAN"},
+     {.rc = 16, .err = 27, .title = "Starting Parameter Error(/DATA Parameter #1)"}},
     {"second DATA",
      {"-data", "ALL", "-data", "REPEAT"},
-     {.rc = 16, .err = 28, .data_mode = kDataAll}},
-    {"SA without unit", {"-sa", "5"}, {.rc = 16, .err = 29}},
-    {"SA lower-case unit", {"-sa", "1gb"}, {.rc = 16, .err = 29}},
-    {"SA not decimal", {"SA1xMB"}, {.rc = 16, .err = 30, .size_unit = 0x100000}},
+     {.rc = 16,
+      .err = 28,
+      .data_mode = kDataAll,
+      .title = "Starting Parameter Error(/DATA Parameter #2)"}},
+    {"SA without unit",
+     {"-sa", "5"},
+     {.rc = 16, .err = 29, .title = "Starting Parameter Error(/SA Parameter #1)"}},
+    {"SA lower-case unit",
+     {"-sa", "1gb"},
+     {.rc = 16, .err = 29, .title = "Starting Parameter Error(/SA Parameter #1)"}},
+    {"SA not decimal",
+     {"SA1xMB"},
+     {.rc = 16,
+      .err = 30,
+      .size_unit = 0x100000,
+      .title = "Starting Parameter Error(/SA Parameter #2)"}},
     {"SA over 64GB",
      {"-sa", "65GB"},
-     {.rc = 16, .err = 30, .size_unit = 0x40000000, .sa_value = 65}},
+     {.rc = 16,
+      .err = 30,
+      .size_unit = 0x40000000,
+      .sa_value = 65,
+      .title = "Starting Parameter Error(/SA Parameter #2)"}},
     {"SA saturating number",
      {"-sa", "99999999999MB"},
-     {.rc = 16, .err = 30, .size_unit = 0x100000, .sa_value = 0x7FFFFFFF}},
-    {"second SA after SA0", {"-sa", "0", "-sa", "0"}, {.rc = 16, .err = 31, .size_unit = 1}},
+     {.rc = 16,
+      .err = 30,
+      .size_unit = 0x100000,
+      .sa_value = 0x7FFFFFFF,
+      .title = "Starting Parameter Error(/SA Parameter #2)"}},
+    {"second SA after SA0",
+     {"-sa", "0", "-sa", "0"},
+     {.rc = 16, .err = 31, .size_unit = 1, .title = "Starting Parameter Error(/SA Parameter #3)"}},
     {"second SA",
      {"-SA1GB", "-SA2MB"},
-     {.rc = 16, .err = 31, .size_unit = 0x40000000, .sa_value = 1}},
-    {"USE PSE36", {"-use", "PSE36"}, {.rc = 16, .err = 32, .use_mode = kUsePse36, .use_nonpse = 0}},
-    {"USE ALL", {"-use", "ALL"}, {.rc = 16, .err = 32, .use_mode = kUseAll}},
+     {.rc = 16,
+      .err = 31,
+      .size_unit = 0x40000000,
+      .sa_value = 1,
+      .title = "Starting Parameter Error(/SA Parameter #3)"}},
+    {"USE PSE36",
+     {"-use", "PSE36"},
+     {.rc = 16,
+      .err = 32,
+      .use_mode = kUsePse36,
+      .use_nonpse = 0,
+      .title = "Starting Parameter Error(There's no PSE36.)"}},
+    {"USE ALL",
+     {"-use", "ALL"},
+     {.rc = 16,
+      .err = 32,
+      .use_mode = kUseAll,
+      .title = "Starting Parameter Error(There's no PSE36.)"}},
     {"PSE36 checked after the last token",
      {"-use", "PSE36", "-tp", "FOO"},
-     {.rc = 16, .err = 25, .use_mode = kUsePse36, .use_nonpse = 0}},
+     {.rc = 16,
+      .err = 25,
+      .use_mode = kUsePse36,
+      .use_nonpse = 0,
+      .title = "Starting Parameter Error(/TP Parameter #1)"}},
 };
 
 TEST_F(ParseTable, ParameterErrors) {
@@ -212,27 +282,6 @@ TEST_F(ParseTable, ParameterErrors) {
     reset_param_globals();
     run(c);
   }
-}
-
-TEST(ParamErrorTitles, EveryParserNumberHasItsTitle) {
-  const struct {
-    uint32_t number;
-    const char* title;
-  } kTitles[] = {
-      {21, "Starting Parameter Error(/SIZE Parameter #5)"},
-      {22, "Starting Parameter Error(/USE Parameter #1)"},
-      {23, "Starting Parameter Error(/USE Parameter #2)"},
-      {25, "Starting Parameter Error(/TP Parameter #1)"},
-      {26, "Starting Parameter Error(/TP Parameter #2)"},
-      {27, "Starting Parameter Error(/DATA Parameter #1)"},
-      {28, "Starting Parameter Error(/DATA Parameter #2)"},
-      {29, "Starting Parameter Error(/SA Parameter #1)"},
-      {30, "Starting Parameter Error(/SA Parameter #2)"},
-      {31, "Starting Parameter Error(/SA Parameter #3)"},
-      {32, "Starting Parameter Error(There's no PSE36.)"},
-      {kUntouched, "Parameter Error"},
-  };
-  for (const auto& t : kTitles) EXPECT_STREQ(param_error_title(t.number), t.title) << t.number;
 }
 
 TEST_F(ParamsTest, OrderRuntimeAndSize) {
@@ -310,6 +359,7 @@ TEST_F(ParamsTest, AllocationFailures) {
   set_param_text_alloc(&failing_alloc);
   EXPECT_EQ(parse(args), 16u);
   EXPECT_EQ(err_, kUntouched);
+  EXPECT_STREQ(param_error_title(err_), "Parameter Error");
   EXPECT_EQ(execute_time_used.load(), 0u);
 
   g_alloc_calls = 0;
@@ -352,6 +402,17 @@ TEST_F(ParamsTest, OverlongTextIsRefused) {
   EXPECT_EQ(lpTempString, nullptr);
   EXPECT_NE(trace().find("_ParseParam()  Parameter text over 2047 characters\n"),
             std::string::npos);
+}
+
+TEST_F(ParamsTest, TpWindowStopsAtTheBufferEnd) {
+  // The keyword ends on the last character of a full 2047-character text; a
+  // cut keyword there selects nothing.
+  Args full{"memtest", "-trc", std::string(2047 - 4 - 8, 'a'), "-tpMSCAN"};
+  EXPECT_EQ(parse(full), 1u);
+  EXPECT_EQ(algos(), "w0000");
+  Args cut{"memtest", "-trc", std::string(2047 - 4 - 8, 'a'), "-tpMASES"};
+  EXPECT_EQ(parse(cut), 16u);
+  EXPECT_EQ(err_, 25u);
 }
 
 TEST_F(ParamsTest, EndTraces) {
