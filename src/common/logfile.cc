@@ -47,7 +47,20 @@ void write_entry(const char* path, const char* mode, const char* datetime, const
   std::fclose(f);
 }
 
+// strerror_r comes in a GNU and an XSI flavour; both are thread-safe.
+[[maybe_unused]] const char* pick_error(char* result, char*) {
+  return result;
+}
+[[maybe_unused]] const char* pick_error(int, char* buf) {
+  return buf;
+}
+
 }  // namespace
+
+const char* sys_error_text(int err, char* buf, unsigned size) {
+  buf[0] = '\0';
+  return pick_error(strerror_r(err, buf, size), buf);
+}
 
 char* snprintfx(char* buf, uint32_t size, const char* fmt, ...) {
   if (buf == nullptr || size == 0) return buf;

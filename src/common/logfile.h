@@ -18,6 +18,8 @@ char* snprintfx(char* buf, uint32_t size, const char* fmt, ...)
 int create_date_times(char* buf, uint32_t size);
 int output_logfile(const char* base, const char* datetime, const char* msgno, const char* text);
 int64_t get_file_size(const char* path);
+// Thread-safe text of a system error number, written into buf.
+const char* sys_error_text(int err, char* buf, unsigned size);
 int get_msgtbl(const char* file_name);
 const char* cv_msgno2fmt(const char* msgno);
 

@@ -51,9 +51,8 @@ bool same_char(char a, char b) {
 
 void open_error(const char* path) {
   char err[128];
-  const char* msg = std::strerror(errno);
-  std::snprintf(err, sizeof err, "%s", msg);
-  printfx(0x100D, "get_msgtbl()  fopen error%s, %s \n", path, err);
+  printfx(0x100D, "get_msgtbl()  fopen error%s, %s \n", path,
+          sys_error_text(errno, err, sizeof err));
 }
 
 }  // namespace

@@ -66,19 +66,6 @@ const char* title_word() {
   return TEST_INF.test_mode.load() == kModePatrol ? kTitlePatrol : kTitleOnline;
 }
 
-// strerror_r comes in a GNU and an XSI flavour; both are thread-safe.
-[[maybe_unused]] const char* pick_error(char* result, char*) {
-  return result;
-}
-[[maybe_unused]] const char* pick_error(int, char* buf) {
-  return buf;
-}
-
-const char* error_text(int err, char* buf, size_t size) {
-  buf[0] = '\0';
-  return pick_error(strerror_r(err, buf, size), buf);
-}
-
 void free_lines(TextBuilder& out, const char (&lines)[10][76]) {
   for (const auto& l : lines) {
     if (l[0] != '\0') out.line(" %s\n", l);
@@ -251,7 +238,7 @@ intptr_t put_error_list(int level) {
     out.line("system call error\n");
     out.line("    Function : %s\n", e.syscall_name);
     out.line("    errno    : %d ( %s )\n", e.syscall_errno,
-             error_text(e.syscall_errno, err, sizeof err));
+             sys_error_text(e.syscall_errno, err, sizeof err));
   }
   out.line("%s", kDashes61);
   out.line("%s", kEquals78);

@@ -147,8 +147,8 @@ TEST_F(ResultListTest, ErrorListPatrolMode) {
   const auto recs = parse_records(cap.text());
   ASSERT_EQ(recs.size(), 5u);
   const char* texts[] = {
-      ",[[[[ PATROL DIAGNOSIS RESULT ]]]] Start:2013/02/07 15:45:12, Error:2013/02/07 "
-      "15:46:00\n",
+      (",[[[[ PATROL DIAGNOSIS RESULT ]]]] Start:2013/02/07 15:45:12, "
+       "Error:2013/02/07 15:46:00\n"),
       ", PROGRAM : memtest ( VER. 8.0.0-130207154512 )\n",
       ", DEVICE  : MEM-DIMM\n",
       ", ERROR   : Data Compare Error\n",
