@@ -70,6 +70,8 @@ struct ParamErrorCase {
   const char* title;
 };
 
+void PrintTo(const ParamErrorCase& c, std::ostream* os) { *os << c.name; }
+
 class ParamErrorTest : public testing::TestWithParam<ParamErrorCase> {};
 
 TEST_P(ParamErrorTest, AbortListWithTitleAndStatus6) {

@@ -59,6 +59,8 @@ struct BadStartCase {
   bool online;
 };
 
+void PrintTo(const BadStartCase& c, std::ostream* os) { *os << c.name; }
+
 class BadStartTest : public testing::TestWithParam<BadStartCase> {};
 
 TEST_P(BadStartTest, EndsInAbortListAndStatus255) {
