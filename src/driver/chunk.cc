@@ -1,5 +1,8 @@
 // Test buffer chunks: plain heap blocks, taken and given back around every
 // algorithm call.
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <cstdint>
 #include <cstdlib>
@@ -10,8 +13,27 @@
 
 namespace {
 
+// Large chunks come from the heap as fresh mappings, and a sweep then spends
+// more time taking page faults than testing memory. Asking for transparent
+// huge pages over the whole pages of the block (a hint only: nothing is
+// touched, locked or realigned) cuts the faults 512-fold where the kernel
+// grants them; where it does not, nothing changes.
+void advise_huge_pages(void* chunk, size_t size) {
+#ifdef MADV_HUGEPAGE
+  const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+  const uintptr_t begin = (reinterpret_cast<uintptr_t>(chunk) + page - 1) & ~(page - 1);
+  const uintptr_t end = (reinterpret_cast<uintptr_t>(chunk) + size) & ~(page - 1);
+  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#else
+  (void)chunk;
+  (void)size;
+#endif
+}
+
 void* heap_alloc(size_t size) {
-  return std::malloc(size);
+  void* chunk = std::malloc(size);
+  if (chunk != nullptr && size >= (size_t{2} << 20)) advise_huge_pages(chunk, size);
+  return chunk;
 }
 void heap_free(void* chunk) {
   std::free(chunk);
