@@ -2,6 +2,7 @@
 
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common_test_fixture.h"
@@ -266,6 +267,47 @@ TEST_F(LogTest, UnwritableDirectoryIsIgnored) {
   OutputCapture cap;
   EXPECT_EQ(output_logfile((dir_.path() + "/no/such/dir/memot").c_str(), "D", "00000", "x\n"), 0);
   EXPECT_EQ(process_codes(cap.text()), (std::vector<uint32_t>{1, 2}));
+}
+
+}  // namespace
+
+namespace {
+
+// Two threads log at once while the family rotates: every entry lands whole
+// in exactly one file, and the process records come in pairs.
+TEST_F(LogTest, ConcurrentLoggingAcrossRotations) {
+  TEST_INF.log_size_limit = 4000;
+  TEST_INF.log_generations = 9;
+  OutputCapture cap;
+  auto worker = [](int id) {
+    for (int i = 0; i < 200; ++i) printfx(0x1004, "_worker()  thread %d entry %03d\n", id, i);
+  };
+  std::thread a(worker, 1);
+  std::thread b(worker, 2);
+  a.join();
+  b.join();
+
+  static const std::regex kLine(
+      "\\d\\d/\\d\\d/\\d\\d \\d\\d:\\d\\d:\\d\\d \\d{3}\\.\\d{3},00000,_worker\\(\\)  thread [12] "
+      "entry \\d{3}");
+  int lines = 0;
+  for (int g = 0; g < 9; ++g) {
+    const std::string text = read_file(dir_.file("memot_log." + std::to_string(g)));
+    EXPECT_LE(text.size(), 4000u);
+    size_t pos = 0;
+    while (pos < text.size()) {
+      const size_t nl = text.find('\n', pos);
+      ASSERT_NE(nl, std::string::npos);
+      EXPECT_TRUE(std::regex_match(text.substr(pos, nl - pos), kLine))
+          << text.substr(pos, nl - pos);
+      ++lines;
+      pos = nl + 1;
+    }
+  }
+  EXPECT_EQ(lines, 400);
+  const auto codes = process_codes(cap.text());
+  ASSERT_FALSE(codes.empty());
+  for (size_t i = 0; i < codes.size(); ++i) EXPECT_EQ(codes[i], i % 2 == 0 ? 1u : 2u);
 }
 
 }  // namespace
