@@ -95,8 +95,12 @@ void sigint_setup(CancelHandler routine) {
   pthread_attr_destroy(&attr);
 }
 
-void sigint_handler_lock() { pthread_mutex_lock(&g_handler_mutex); }
-void sigint_handler_unlock() { pthread_mutex_unlock(&g_handler_mutex); }
+void sigint_handler_lock() {
+  pthread_mutex_lock(&g_handler_mutex);
+}
+void sigint_handler_unlock() {
+  pthread_mutex_unlock(&g_handler_mutex);
+}
 
 void sigint_function() {
   pthread_mutex_lock(&g_handler_mutex);

@@ -80,7 +80,9 @@ void release_areas_at_end() {
   tp_area_ctl(kAreaFreeAll, 0);
 }
 
-bool level_has_progress_thread(uint32_t level) { return level >= 1 && level <= 3; }
+bool level_has_progress_thread(uint32_t level) {
+  return level >= 1 && level <= 3;
+}
 
 // Sends the final progress and status records for the result r.
 void final_report(int32_t r) {
@@ -189,8 +191,8 @@ int32_t memtest_exec(int argc, char** argv) {
       progress.total_time = 0;
       arg = 1;
     }
-    create_result = pthread_create(&progress_thread, nullptr, &thread_memtest,
-                                   reinterpret_cast<void*>(arg));
+    create_result =
+        pthread_create(&progress_thread, nullptr, &thread_memtest, reinterpret_cast<void*>(arg));
     thread_created = create_result == 0;
   }
   printfx(0x100C, "memtest_exec()  pthread_create ret1=%d ret2=%d\n", 0, create_result);

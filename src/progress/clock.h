@@ -2,8 +2,8 @@
 // between test steps.
 #pragma once
 
-#include <cstdint>
 #include <sys/time.h>
+#include <cstdint>
 
 uint64_t memtest_GetTickCount();
 uint64_t GetNowTime();

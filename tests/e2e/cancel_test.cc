@@ -23,8 +23,8 @@ constexpr double kSpan = 0.6;
 #endif
 
 std::vector<std::string> run_args(const std::string& logdir, const char* level) {
-  return {"-dev", "MEM",  "-lv",   level, "-path", e2e::data_dir(), "-trc", logdir,
-          "-tp",  "MSCAN", "-size", kSize, "-data", "ALL"};
+  return {"-dev", "MEM", "-lv",   level,   "-path", e2e::data_dir(), "-trc",
+          logdir, "-tp", "MSCAN", "-size", kSize,   "-data",         "ALL"};
 }
 
 struct Outcome {
@@ -79,7 +79,7 @@ Outcome judge(const RunResult& r, bool online) {
 
 TEST(CancelTest, CanceledRunSendsIxx90CanceledProgressAndStatus2) {
   e2e::TempDir logs;
-  std::vector<std::string> args = {"-dev", "MEM", "-lv", "1", "-path", e2e::data_dir(),
+  std::vector<std::string> args = {"-dev", "MEM",       "-lv", "1",     "-path",    e2e::data_dir(),
                                    "-trc", logs.path(), "-tp", "MSCAN", "-runtime", "30"};
   e2e::RunOptions opts;
   opts.sigint_after = 1.5;
@@ -104,7 +104,7 @@ TEST(CancelTest, CanceledRunSendsIxx90CanceledProgressAndStatus2) {
 
 TEST(CancelTest, PatrolLevelZeroCancel) {
   e2e::TempDir logs;
-  std::vector<std::string> args = {"-dev", "MEM", "-lv", "0", "-path", e2e::data_dir(),
+  std::vector<std::string> args = {"-dev", "MEM",       "-lv", "0",     "-path",    e2e::data_dir(),
                                    "-trc", logs.path(), "-tp", "MSCAN", "-waitsec", "5"};
   e2e::RunOptions opts;
   opts.sigint_after = 0.3;
@@ -132,8 +132,9 @@ TEST(CancelTest, SignalBeforeTheProgramRunsCancelsWhenTheParentBlocksIt) {
 TEST(CancelTest, TwoSignalsInQuickSuccessionGiveOneCanceledStatus) {
   for (int i = 0; i < 5; ++i) {
     e2e::TempDir logs;
-    std::vector<std::string> args = {"-dev", "MEM", "-lv", "1", "-path", e2e::data_dir(),
-                                     "-trc", logs.path(), "-tp", "MSCAN", "-runtime", "20"};
+    std::vector<std::string> args = {"-dev",  "MEM",           "-lv",      "1",
+                                     "-path", e2e::data_dir(), "-trc",     logs.path(),
+                                     "-tp",   "MSCAN",         "-runtime", "20"};
     e2e::RunOptions opts;
     opts.sigint_after = 0.2 + 0.1 * i;
     opts.sigint_count = 2;
@@ -184,9 +185,10 @@ TEST(CancelTest, StressRandomMoments) {
   std::sort(latencies.begin(), latencies.end());
   const double median = latencies.empty() ? 0 : latencies[latencies.size() / 2];
   const double worst = latencies.empty() ? 0 : latencies.back();
-  std::printf("cancel stress: %d runs, %d canceled, %d finished normally, %zu problems; "
-              "signal-to-exit median %.1f ms, max %.1f ms\n",
-              kRuns, canceled, finished, problems.size(), median * 1000, worst * 1000);
+  std::printf(
+      "cancel stress: %d runs, %d canceled, %d finished normally, %zu problems; "
+      "signal-to-exit median %.1f ms, max %.1f ms\n",
+      kRuns, canceled, finished, problems.size(), median * 1000, worst * 1000);
   for (const auto& p : problems) ADD_FAILURE() << p;
   // The delays are spread over the run, so both outcomes must occur.
   EXPECT_GT(canceled, kRuns / 4);

@@ -81,15 +81,18 @@ std::string data_dir() {
 std::string parse_records(const std::string& out, std::vector<Record>* records) {
   size_t pos = 0;
   while (pos < out.size()) {
-    if (out.compare(pos, 7, "ONLPTL,") != 0) return "no record start at byte " + std::to_string(pos);
+    if (out.compare(pos, 7, "ONLPTL,") != 0)
+      return "no record start at byte " + std::to_string(pos);
     Record r;
     if (!parse_hex(out, pos + 7, 8, &r.length) || out.size() <= pos + 17 || out[pos + 17] != ',') {
       return "bad length field at byte " + std::to_string(pos);
     }
     const size_t body_start = pos + 18;
-    if (body_start + r.length > out.size()) return "record runs past the output at " + std::to_string(pos);
+    if (body_start + r.length > out.size())
+      return "record runs past the output at " + std::to_string(pos);
     const std::string rest = out.substr(body_start, r.length);
-    if (rest.empty() || rest.back() != '\n') return "record does not end in a newline at " + std::to_string(pos);
+    if (rest.empty() || rest.back() != '\n')
+      return "record does not end in a newline at " + std::to_string(pos);
     // Header: 0xTT,0xLL,<16>,<16>,\n
     if (rest.size() < 46 || !parse_hex(rest, 0, 2, &r.type) || rest[4] != ',' ||
         !parse_hex(rest, 5, 2, &r.line_count) || rest[9] != ',' || rest[26] != ',' ||
@@ -129,7 +132,8 @@ bool parse_progress(const Record& r, Progress* p) {
   // The percent has at least two digits.
   size_t i = 26;
   while (i < b.size() && b[i] != ',') {
-    p->percent = p->percent * 16 + static_cast<unsigned>(std::stoul(std::string(1, b[i]), nullptr, 16));
+    p->percent =
+        p->percent * 16 + static_cast<unsigned>(std::stoul(std::string(1, b[i]), nullptr, 16));
     ++i;
   }
   if (i + 6 > b.size() || !parse_hex(b, i + 1, 2, &p->state) || b[i + 5] != ',') return false;
@@ -223,7 +227,9 @@ RunResult run_memtest(const std::vector<std::string>& args, const RunOptions& op
     int wait_ms = 100;
     if (opts.sigint_after >= 0 && !signalled) {
       const double left = opts.sigint_after - elapsed;
-      wait_ms = left <= 0 ? 0 : static_cast<int>(left * 1000) < 100 ? static_cast<int>(left * 1000) : 100;
+      wait_ms = left <= 0                             ? 0
+                : static_cast<int>(left * 1000) < 100 ? static_cast<int>(left * 1000)
+                                                      : 100;
     }
     pollfd pfd{pipefd[0], POLLIN, 0};
     const int pr = poll(&pfd, 1, wait_ms);

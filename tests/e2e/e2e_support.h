@@ -9,37 +9,37 @@
 namespace e2e {
 
 struct Record {
-  std::string raw;           // the whole record, "ONLPTL," included
-  unsigned length = 0;       // the length field
-  unsigned type = 0;         // 1 log, 2 status, 3 progress, 5 version, 6 process
-  unsigned line_count = 0;   // lines after the header line
-  std::string module;        // header fields, padding included
+  std::string raw;          // the whole record, "ONLPTL," included
+  unsigned length = 0;      // the length field
+  unsigned type = 0;        // 1 log, 2 status, 3 progress, 5 version, 6 process
+  unsigned line_count = 0;  // lines after the header line
+  std::string module;       // header fields, padding included
   std::string device;
-  std::string body;          // everything after the header line
+  std::string body;  // everything after the header line
 };
 
 struct RunResult {
-  std::string out;             // standard output, byte for byte
+  std::string out;  // standard output, byte for byte
   std::vector<Record> records;
-  std::string parse_error;     // empty when every byte belonged to a well-formed record
-  int exit_status = -1;        // exit status, or -1 when ended by a signal
+  std::string parse_error;  // empty when every byte belonged to a well-formed record
+  int exit_status = -1;     // exit status, or -1 when ended by a signal
   int term_signal = 0;
   double seconds = 0;          // wall time of the run
   double signal_to_exit = -1;  // seconds from the interrupt to the exit, when one was sent
 };
 
 struct RunOptions {
-  std::vector<std::string> env;  // extra NAME=value entries
-  bool clear_vyk_env = true;     // drop VYK_data / VYK_log from the environment
-  double sigint_after = -1;      // send SIGINT this many seconds after the start (>= 0)
+  std::vector<std::string> env;         // extra NAME=value entries
+  bool clear_vyk_env = true;            // drop VYK_data / VYK_log from the environment
+  double sigint_after = -1;             // send SIGINT this many seconds after the start (>= 0)
   bool sigint_on_first_output = false;  // send SIGINT as soon as the first byte arrives
   // Start the child with SIGINT blocked, as a controller that must not lose an
   // early interrupt does: a signal that comes while the program is still
   // being loaded then waits for the program's own signal thread.
   bool start_with_sigint_blocked = false;
-  int sigint_count = 1;          // how many signals to send, back to back
-  double timeout = 120;          // kill the run after this many seconds
-  std::string argv0;             // program name to pass; empty: the binary's path
+  int sigint_count = 1;  // how many signals to send, back to back
+  double timeout = 120;  // kill the run after this many seconds
+  std::string argv0;     // program name to pass; empty: the binary's path
 };
 
 std::string binary_path();

@@ -11,8 +11,8 @@ using testing::HasSubstr;
 
 std::vector<std::string> mscan_args(const std::string& logdir, const char* level, const char* tp,
                                     std::vector<std::string> more = {}) {
-  std::vector<std::string> a = {"-dev", "MEM", "-lv", level, "-path", e2e::data_dir(),
-                                "-trc", logdir, "-tp", tp};
+  std::vector<std::string> a = {"-dev",          "MEM",  "-lv",  level, "-path",
+                                e2e::data_dir(), "-trc", logdir, "-tp", tp};
   a.insert(a.end(), more.begin(), more.end());
   return a;
 }

@@ -18,8 +18,7 @@ std::vector<std::string> base_args(const char* level, const std::string& logdir)
   return {"-dev", "MEM", "-lv", level, "-path", e2e::data_dir(), "-trc", logdir};
 }
 
-std::vector<std::string> with(std::vector<std::string> args,
-                              const std::vector<std::string>& more) {
+std::vector<std::string> with(std::vector<std::string> args, const std::vector<std::string>& more) {
   args.insert(args.end(), more.begin(), more.end());
   return args;
 }

@@ -11,15 +11,16 @@ using testing::HasSubstr;
 
 std::vector<std::string> args_with(const std::string& logdir, const char* level,
                                    std::vector<std::string> more) {
-  std::vector<std::string> a = {"-dev", "MEM", "-lv", level, "-path", e2e::data_dir(),
-                                "-trc", logdir};
+  std::vector<std::string> a = {"-dev",  "MEM",           "-lv",  level,
+                                "-path", e2e::data_dir(), "-trc", logdir};
   a.insert(a.end(), more.begin(), more.end());
   return a;
 }
 
 TEST(RuntimeTest, TimedRunRepeatsUntilTheTimeIsUsedAndCompletes) {
   e2e::TempDir logs;
-  const RunResult r = e2e::run_memtest(args_with(logs.path(), "1", {"-tp", "MSCAN", "-runtime", "3"}));
+  const RunResult r =
+      e2e::run_memtest(args_with(logs.path(), "1", {"-tp", "MSCAN", "-runtime", "3"}));
   ASSERT_EQ(r.parse_error, "");
   EXPECT_EQ(r.exit_status, 1);
   EXPECT_GE(r.seconds, 3.0);
@@ -70,7 +71,9 @@ struct ParamErrorCase {
   const char* title;
 };
 
-void PrintTo(const ParamErrorCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const ParamErrorCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class ParamErrorTest : public testing::TestWithParam<ParamErrorCase> {};
 
@@ -98,17 +101,23 @@ INSTANTIATE_TEST_SUITE_P(
     Keywords, ParamErrorTest,
     testing::Values(
         ParamErrorCase{"TpNothing", {"-tp", "FOO"}, "Starting Parameter Error(/TP Parameter #1)"},
-        ParamErrorCase{"TpTwice", {"-tp", "MSCAN", "-tp", "MSCAN"},
+        ParamErrorCase{"TpTwice",
+                       {"-tp", "MSCAN", "-tp", "MSCAN"},
                        "Starting Parameter Error(/TP Parameter #2)"},
-        ParamErrorCase{"UseUnknown", {"-tp", "MSCAN", "-use", "NONE"},
+        ParamErrorCase{"UseUnknown",
+                       {"-tp", "MSCAN", "-use", "NONE"},
                        "Starting Parameter Error(/USE Parameter #1)"},
-        ParamErrorCase{"UsePse36", {"-tp", "MSCAN", "-use", "PSE36"},
+        ParamErrorCase{"UsePse36",
+                       {"-tp", "MSCAN", "-use", "PSE36"},
                        "Starting Parameter Error(There's no PSE36.)"},
-        ParamErrorCase{"DataUnknown", {"-tp", "MSCAN", "-data", "ZERO"},
+        ParamErrorCase{"DataUnknown",
+                       {"-tp", "MSCAN", "-data", "ZERO"},
                        "Starting Parameter Error(/DATA Parameter #1)"},
-        ParamErrorCase{"SizeTwice", {"-tp", "MSCAN", "-size", "2", "-size", "4"},
+        ParamErrorCase{"SizeTwice",
+                       {"-tp", "MSCAN", "-size", "2", "-size", "4"},
                        "Starting Parameter Error(/SIZE Parameter #5)"},
-        ParamErrorCase{"SaWithoutUnit", {"-tp", "MSCAN", "-sa", "5"},
+        ParamErrorCase{"SaWithoutUnit",
+                       {"-tp", "MSCAN", "-sa", "5"},
                        "Starting Parameter Error(/SA Parameter #1)"}),
     [](const testing::TestParamInfo<ParamErrorCase>& info) { return info.param.name; });
 

@@ -26,7 +26,9 @@ OutputCapture::OutputCapture() {
   set_output_writer(&capture_writer);
 }
 
-OutputCapture::~OutputCapture() { set_output_writer(nullptr); }
+OutputCapture::~OutputCapture() {
+  set_output_writer(nullptr);
+}
 
 std::string OutputCapture::text() const {
   std::lock_guard<std::mutex> lock(g_capture_mu);
