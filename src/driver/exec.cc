@@ -6,6 +6,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "algorithms/error_disp.h"
 #include "common/eset.h"
 #include "common/logfile.h"
 #include "common/result_list.h"
@@ -36,29 +37,20 @@ int32_t startup_failure(StartupFailure kind) {
   // The abort list is a final status: a cancel that already owns the end of
   // the process must not see a second one.
   if (!memtest_claim_end()) park_forever();
-  static char startup_msg[80];
   eset_test_infomation(TEST_INF.module_name, TEST_INF.device_name);
-  switch (kind) {
-    case StartupFailure::kAreaTable:
-      eset_etitle("Memory Allocate Error");
-      eset_date();
-      eset_system_call("malloc", -1);
-      eset_action(1, "Exx91", TEST_INF.device_name);
-      break;
-    case StartupFailure::kCommonArgs:
-      eset_etitle("common parameter error");
-      eset_date();
-      snprintfx(startup_msg, sizeof startup_msg, "%s", "Starting Parameters ware Wrong.");
-      eset_action(1, "Exx99", startup_msg);
-      eset_action(2, "Exx91", TEST_INF.device_name);
-      break;
-    case StartupFailure::kMessageTable:
-      eset_etitle("message table error");
-      eset_date();
-      snprintfx(startup_msg, sizeof startup_msg, "%s", "Messege Table was not Correct.");
-      eset_action(1, "Exx99", startup_msg);
-      eset_action(2, "Exx91", TEST_INF.device_name);
-      break;
+  if (kind == StartupFailure::kAreaTable) {
+    eset_etitle("Memory Allocate Error");
+    eset_date();
+    eset_system_call("malloc", -1);
+    eset_action(1, "Exx91", TEST_INF.device_name);
+  } else {
+    const bool args = kind == StartupFailure::kCommonArgs;
+    eset_etitle(args ? "common parameter error" : "message table error");
+    eset_date();
+    snprintfx(err_msg, sizeof err_msg, "%s",
+              args ? "Starting Parameters ware Wrong." : "Messege Table was not Correct.");
+    eset_action(1, "Exx99", err_msg);
+    eset_action(2, "Exx91", TEST_INF.device_name);
   }
   Ex_error_list_level = kAbortLevel;
   put_skip_abort_list(kAbortLevel);

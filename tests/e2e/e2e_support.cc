@@ -52,6 +52,11 @@ std::vector<std::string> build_env(const RunOptions& opts) {
     }
     env.push_back(entry);
   }
+  // A sanitizer report in the binary under test must fail the test: stop at
+  // the first report with an exit status no run ends with otherwise.
+  env.push_back("TSAN_OPTIONS=halt_on_error=1:exitcode=66");
+  env.push_back("ASAN_OPTIONS=halt_on_error=1:exitcode=86");
+  env.push_back("UBSAN_OPTIONS=halt_on_error=1:exitcode=87");
   for (const auto& extra : opts.env) env.push_back(extra);
   return env;
 }
