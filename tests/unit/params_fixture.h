@@ -1,6 +1,7 @@
 // Shared set-up of the keyword parser and pre-scan tests: every global they
-// touch is reset around each test, and their trace lines go to a temporary
-// trace log that the test can read.
+// touch is reset around each test, trace lines go to a temporary log, and the
+// whole outcome renders as one "key=value" line so a table row can name only
+// what differs from the defaults.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,8 +9,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <initializer_list>
-#include <memory>
+#include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -24,19 +25,17 @@ constexpr uint64_t kMiB = 0x100000;
 constexpr uint64_t kGiB = 0x40000000;
 constexpr uint32_t kUntouched = 0xDEADBEEF;
 
-// An argument vector as the program gets it: argv[0] is the program name and
-// a null entry ends it.
+// An argument vector as the program gets it: program name first, null last.
 class Args {
  public:
-  Args(std::initializer_list<std::string> args) : text_(args) { build(); }
-  explicit Args(std::vector<std::string> args) : text_(std::move(args)) { build(); }
-  char** argv() { return ptrs_.data(); }
-
- private:
-  void build() {
+  explicit Args(std::vector<std::string> args) : text_(std::move(args)) {
+    text_.insert(text_.begin(), "memtest");
     for (std::string& s : text_) ptrs_.push_back(s.data());
     ptrs_.push_back(nullptr);
   }
+  char** argv() { return ptrs_.data(); }
+
+ private:
   std::vector<std::string> text_;
   std::vector<char*> ptrs_;
 };
@@ -45,13 +44,8 @@ inline void reset_param_globals() {
   ParamStruct = ParamStruct_t{};
   std::memset(Fake_Err, 0, sizeof Fake_Err);
   execute_time = 30000;
-  execute_time_used = 0;
-  execute_infinity_used = 0;
-  execute_size_used = 0;
-  execute_waitsec = 0;
-  execute_waitsec_used = 0;
-  execute_pa_used = 0;
-  execute_cancel = 0;
+  execute_time_used = execute_infinity_used = execute_size_used = 0;
+  execute_waitsec = execute_waitsec_used = execute_pa_used = execute_cancel = 0;
   Ex_test_ad = 0;
   Ex_pmem_FIND = 0;
   lpTempString = nullptr;
@@ -73,12 +67,74 @@ inline void* failing_alloc(size_t size) {
   return std::malloc(size);
 }
 
+inline std::string size_text(uint64_t v) {
+  if (v != 0 && v % kGiB == 0) return std::to_string(v / kGiB) + "G";
+  if (v != 0 && v % kMiB == 0) return std::to_string(v / kMiB) + "M";
+  return std::to_string(v);
+}
+
+inline std::string mode_text(uint16_t m) {
+  switch (m) {
+    case kTestWhole:
+      return "whole";
+    case kTestOneByOne:
+      return "one";
+    case kUseAll:
+      return "all";  // equal to kDataAll
+    case kUsePse36:
+      return "pse36";
+    case kUseUser:
+      return "user";
+    case kUseAwe:
+      return "awe";
+    case kDataCrossTalk:
+      return "cross";
+    case kDataRepeat:
+      return "repeat";
+    default:
+      return std::to_string(m);
+  }
+}
+
+using State = std::map<std::string, std::string>;
+
+inline State parse_kv(const std::string& text) {
+  State s;
+  std::istringstream in(text);
+  for (std::string kv; in >> kv;) {
+    const size_t eq = kv.find('=');
+    s[kv.substr(0, eq)] = eq == std::string::npos ? "" : kv.substr(eq + 1);
+  }
+  return s;
+}
+
+// "k=v k=v" over a base text; every key must be one the base names.
+inline State overlay(const std::string& base, const std::string& text) {
+  State s = parse_kv(base);
+  for (const auto& [k, v] : parse_kv(text)) {
+    EXPECT_TRUE(s.count(k)) << "unknown key " << k;
+    s[k] = v;
+  }
+  return s;
+}
+
+inline std::string joined(const std::vector<std::string>& args) {
+  std::string out;
+  for (const std::string& a : args) out += (a.size() > 40 ? a.substr(0, 40) + "..." : a) + " ";
+  return out;
+}
+
+inline std::string render(const State& s) {
+  std::string out;
+  for (const auto& [k, v] : s) out += k + "=" + v + " ";
+  return out;
+}
+
 class ParamsTest : public ::testing::Test {
  protected:
   void SetUp() override {
     reset_param_globals();
-    g_alloc_calls = 0;
-    g_alloc_fail_at = 0;
+    g_alloc_calls = g_alloc_fail_at = 0;
     std::snprintf(TEST_INF.trace_log_base, sizeof TEST_INF.trace_log_base, "%s",
                   dir_.file("memot").c_str());
     TEST_INF.log_size_limit = 1 << 24;
@@ -103,10 +159,37 @@ class ParamsTest : public ::testing::Test {
     for (uint8_t b : algo_) s += b == kAlgoSelected ? 'w' : (b == 0 ? '0' : '?');
     return s;
   }
-  static std::string fakes() {
-    std::string s;
-    for (int i = 0; i < 6; ++i) s += Fake_Err[i] ? '1' : '0';
-    return s;
+
+  // Everything a parse or pre-scan may set.
+  State state(int64_t rc) const {
+    std::string fakes;
+    for (int i = 0; i < 6; ++i) fakes += Fake_Err[i] ? '1' : '0';
+    char pa[24];
+    std::snprintf(pa, sizeof pa, "0x%llx", static_cast<unsigned long long>(Ex_test_ad));
+    return {{"rc", std::to_string(rc)},
+            {"err", err_ == kUntouched ? "-" : std::to_string(err_)},
+            {"size", size_text(ParamStruct.dwSize)},
+            {"test", mode_text(ParamStruct.wTestMode)},
+            {"use", mode_text(ParamStruct.wUseMode)},
+            {"data", mode_text(ParamStruct.wDataMode)},
+            {"algos", algos()},
+            {"fakes", fakes},
+            {"lv", std::to_string(Ex_dwTestLevel.load())},
+            {"time", std::to_string(execute_time)},
+            {"tused", std::to_string(execute_time_used.load())},
+            {"inf", std::to_string(execute_infinity_used.load())},
+            {"sused", std::to_string(execute_size_used.load())},
+            {"wait", std::to_string(execute_waitsec.load())},
+            {"wused", std::to_string(execute_waitsec_used.load())},
+            {"pa", pa},
+            {"pmem", std::to_string(Ex_pmem_FIND.load())},
+            {"algo", std::to_string(VykTp2MemStruct.algo_no.load())},
+            {"nonpse", std::to_string(VykTp2MemStruct.use_nonpse)},
+            {"unit", std::to_string(VykTp2MemStruct.size_unit)},
+            {"sa", std::to_string(ParamStruct.dwSaValue)},
+            {"rt", std::to_string(TEST_INF.runtime)},
+            {"count", std::to_string(Algo_Count_ForProgress)},
+            {"total", size_text(Total_Execute_Size)}};
   }
 
   testsupport::OutputCapture out_;  // the log rotation's process records

@@ -15,14 +15,9 @@ int64_t g_now_us = 0;
 int g_sleeps = 0;
 
 int fake_timeofday(struct timeval* tv) {
-  int64_t sec = g_now_us / 1000000;
-  int64_t usec = g_now_us % 1000000;
-  if (usec < 0) {
-    usec += 1000000;
-    sec -= 1;
-  }
+  const int64_t sec = g_now_us / 1000000 - (g_now_us % 1000000 < 0 ? 1 : 0);
   tv->tv_sec = static_cast<time_t>(sec);
-  tv->tv_usec = static_cast<suseconds_t>(usec);
+  tv->tv_usec = static_cast<suseconds_t>(g_now_us - sec * 1000000);
   return 0;
 }
 
@@ -35,19 +30,13 @@ class ClockTest : public ::testing::Test {
  protected:
   void SetUp() override {
     g_now_us = 1700000000LL * 1000000 + 123456;
-    g_sleeps = 0;
     set_timeofday_fn(&fake_timeofday);
     set_sleep_fn(&fake_sleep);
-    reset();
   }
   void TearDown() override {
     set_timeofday_fn(nullptr);
     set_sleep_fn(nullptr);
-    reset();
-  }
-  static void reset() {
-    execute_waitsec = 0;
-    execute_time_used = 0;
+    execute_waitsec = execute_time_used = 0;
     execute_time = 30000;
     Ex_dwTestLevel = 0;
     Ex_Prev_MSec = 0;
@@ -61,16 +50,11 @@ TEST_F(ClockTest, TicksFromTheTimeOfDay) {
   g_now_us = -1000000;
   EXPECT_EQ(GetNowTime(), static_cast<uint64_t>(-1000000LL));
   EXPECT_EQ(memtest_GetTickCount(), static_cast<uint64_t>(-1000000LL) / 1000);
-}
-
-TEST_F(ClockTest, SecondsAreTakenAs32Bits) {
-  if constexpr (sizeof(time_t) > 4) {
+  if constexpr (sizeof(time_t) > 4) {  // seconds are taken as 32 bits
     g_now_us = ((1LL << 32) + 5) * 1000000 + 7;
     EXPECT_EQ(GetNowTime(), 5000007ull);
     g_now_us = (1LL << 31) * 1000000;  // wraps to a negative second count
     EXPECT_EQ(GetNowTime(), static_cast<uint64_t>(-(1LL << 31) * 1000000));
-  } else {
-    GTEST_SKIP() << "time_t is 32 bits here";
   }
 }
 
@@ -91,68 +75,45 @@ TEST(CmpTickCount, Table) {
       {0x3E7FFFFFC18, 0, 0x3E7FFFFFC17, 1},
   };
   for (const auto& c : kCases) {
-    EXPECT_EQ(memtest_CmpTickCount(c.limit, 300000, &c.start, &c.now), c.want)
-        << c.limit << " " << c.start << " " << c.now;
+    SCOPED_TRACE(testing::Message() << c.limit << " " << c.start << " " << c.now);
+    EXPECT_EQ(memtest_CmpTickCount(c.limit, 300000, &c.start, &c.now), c.want);
     EXPECT_EQ(memtest_CmpTickCount(c.limit, 0, &c.start, &c.now), c.want);
   }
 }
 
-TEST_F(ClockTest, SleepZeroSecondsReturnsAtOnce) {
-  Ex_dwTestLevel = 1;
-  execute_time_used = 1;
-  EXPECT_EQ(memtest_sleep(), 0);
-  EXPECT_EQ(g_sleeps, 0);
-}
-
-TEST_F(ClockTest, SleepFullCountWithoutRuntimeCheck) {
-  const struct { uint32_t level, time_used; } kCases[] = {{0, 1}, {0, 0}, {1, 0}, {3, 0}};
+TEST_F(ClockTest, SleepTable) {
+  const struct {
+    const char* name;
+    uint32_t level, time_used, waitsec;
+    uint64_t time;
+    int64_t prev_ago;  // Ex_Prev_MSec this many ms before now
+    int want, sleeps;
+  } kCases[] = {
+      {"zero seconds", 1, 1, 0, 30000, 0, 0, 0},
+      {"level 0 ignores the run time", 0, 1, 4, 0, 0, 0, 4},
+      {"run time not used", 1, 0, 4, 0, 0, 0, 4},
+      {"run time already over", 1, 1, 5, 60000, 60000, 1, 0},
+      {"runs out during the pause", 1, 1, 5, 2000, 0, 1, 2},
+      {"clock set back sleeps fully", 2, 1, 3, 1000, -10000000, 0, 3},
+  };
   for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
     g_sleeps = 0;
     Ex_dwTestLevel = c.level;
     execute_time_used = c.time_used;
-    execute_time = 0;  // over already, but not looked at
-    Ex_Prev_MSec = memtest_GetTickCount();
-    execute_waitsec = 4;
-    EXPECT_EQ(memtest_sleep(), 0) << c.level;
-    EXPECT_EQ(g_sleeps, 4) << c.level;
+    execute_waitsec = c.waitsec;
+    execute_time = c.time;
+    Ex_Prev_MSec = memtest_GetTickCount() - c.prev_ago;
+    EXPECT_EQ(memtest_sleep(), c.want);
+    EXPECT_EQ(g_sleeps, c.sleeps);
   }
 }
 
-TEST_F(ClockTest, SleepEndsWhenTheRunTimeIsOver) {
-  Ex_dwTestLevel = 1;
-  execute_time_used = 1;
-  execute_waitsec = 5;
-  execute_time = 60000;
-  Ex_Prev_MSec = memtest_GetTickCount() - 60000;  // already over
-  EXPECT_EQ(memtest_sleep(), 1);
-  EXPECT_EQ(g_sleeps, 0);
-
-  // Runs out during the pause: checked before each one-second sleep.
-  execute_time = 2000;
-  Ex_Prev_MSec = memtest_GetTickCount();
-  EXPECT_EQ(memtest_sleep(), 1);
-  EXPECT_EQ(g_sleeps, 2);
-}
-
-TEST_F(ClockTest, SleepWithClockSetBackSleepsFully) {
-  Ex_dwTestLevel = 2;
-  execute_time_used = 1;
-  execute_time = 1000;
-  execute_waitsec = 3;
-  Ex_Prev_MSec = memtest_GetTickCount() + 10000000;
-  EXPECT_EQ(memtest_sleep(), 0);
-  EXPECT_EQ(g_sleeps, 3);
-}
-
 TEST(ClockRealSeams, RealClockAndSleep) {
-  set_timeofday_fn(nullptr);
-  set_sleep_fn(nullptr);
   const auto wall = std::chrono::duration_cast<std::chrono::milliseconds>(
                         std::chrono::system_clock::now().time_since_epoch())
                         .count();
-  const uint64_t t0 = memtest_GetTickCount();
-  EXPECT_LE(static_cast<int64_t>(t0) - wall, 1000);
-  EXPECT_GE(static_cast<int64_t>(t0) - wall, -1000);
+  EXPECT_NEAR(static_cast<double>(memtest_GetTickCount()), static_cast<double>(wall), 1000);
   const auto s0 = std::chrono::steady_clock::now();
   memtest_sleep_seconds(1);
   EXPECT_GE(std::chrono::steady_clock::now() - s0, std::chrono::milliseconds(990));
