@@ -74,26 +74,14 @@ inline std::string size_text(uint64_t v) {
 }
 
 inline std::string mode_text(uint16_t m) {
-  switch (m) {
-    case kTestWhole:
-      return "whole";
-    case kTestOneByOne:
-      return "one";
-    case kUseAll:
-      return "all";  // equal to kDataAll
-    case kUsePse36:
-      return "pse36";
-    case kUseUser:
-      return "user";
-    case kUseAwe:
-      return "awe";
-    case kDataCrossTalk:
-      return "cross";
-    case kDataRepeat:
-      return "repeat";
-    default:
-      return std::to_string(m);
+  const std::pair<uint16_t, const char*> kNames[] = {
+      {kTestWhole, "whole"},     {kTestOneByOne, "one"}, {kUseAll, "all"},
+      {kUsePse36, "pse36"},      {kUseUser, "user"},     {kUseAwe, "awe"},
+      {kDataCrossTalk, "cross"}, {kDataRepeat, "repeat"}};
+  for (const auto& [value, name] : kNames) {
+    if (value == m) return name;  // kUseAll equals kDataAll
   }
+  return std::to_string(m);
 }
 
 using State = std::map<std::string, std::string>;
@@ -164,32 +152,24 @@ class ParamsTest : public ::testing::Test {
   State state(int64_t rc) const {
     std::string fakes;
     for (int i = 0; i < 6; ++i) fakes += Fake_Err[i] ? '1' : '0';
-    char pa[24];
-    std::snprintf(pa, sizeof pa, "0x%llx", static_cast<unsigned long long>(Ex_test_ad));
-    return {{"rc", std::to_string(rc)},
-            {"err", err_ == kUntouched ? "-" : std::to_string(err_)},
-            {"size", size_text(ParamStruct.dwSize)},
-            {"test", mode_text(ParamStruct.wTestMode)},
-            {"use", mode_text(ParamStruct.wUseMode)},
-            {"data", mode_text(ParamStruct.wDataMode)},
-            {"algos", algos()},
-            {"fakes", fakes},
-            {"lv", std::to_string(Ex_dwTestLevel.load())},
-            {"time", std::to_string(execute_time)},
-            {"tused", std::to_string(execute_time_used.load())},
-            {"inf", std::to_string(execute_infinity_used.load())},
-            {"sused", std::to_string(execute_size_used.load())},
-            {"wait", std::to_string(execute_waitsec.load())},
-            {"wused", std::to_string(execute_waitsec_used.load())},
-            {"pa", pa},
-            {"pmem", std::to_string(Ex_pmem_FIND.load())},
-            {"algo", std::to_string(VykTp2MemStruct.algo_no.load())},
-            {"nonpse", std::to_string(VykTp2MemStruct.use_nonpse)},
-            {"unit", std::to_string(VykTp2MemStruct.size_unit)},
-            {"sa", std::to_string(ParamStruct.dwSaValue)},
-            {"rt", std::to_string(TEST_INF.runtime)},
-            {"count", std::to_string(Algo_Count_ForProgress)},
-            {"total", size_text(Total_Execute_Size)}};
+    char text[512];
+    std::snprintf(
+        text, sizeof text,
+        "rc=%lld err=%s size=%s test=%s use=%s data=%s algos=%s fakes=%s lv=%u time=%llu tused=%u "
+        "inf=%u sused=%u wait=%u wused=%u pa=0x%llx pmem=%u algo=%u nonpse=%u unit=%u sa=%u rt=%u "
+        "count=%u total=%s",
+        static_cast<long long>(rc), err_ == kUntouched ? "-" : std::to_string(err_).c_str(),
+        size_text(ParamStruct.dwSize).c_str(), mode_text(ParamStruct.wTestMode).c_str(),
+        mode_text(ParamStruct.wUseMode).c_str(), mode_text(ParamStruct.wDataMode).c_str(),
+        algos().c_str(), fakes.c_str(), Ex_dwTestLevel.load(),
+        static_cast<unsigned long long>(execute_time), execute_time_used.load(),
+        execute_infinity_used.load(), execute_size_used.load(), execute_waitsec.load(),
+        execute_waitsec_used.load(), static_cast<unsigned long long>(Ex_test_ad),
+        Ex_pmem_FIND.load(), unsigned{VykTp2MemStruct.algo_no.load()},
+        unsigned{VykTp2MemStruct.use_nonpse}, static_cast<unsigned>(VykTp2MemStruct.size_unit),
+        ParamStruct.dwSaValue, static_cast<unsigned>(TEST_INF.runtime), Algo_Count_ForProgress,
+        size_text(Total_Execute_Size).c_str());
+    return parse_kv(text);
   }
 
   testsupport::OutputCapture out_;  // the log rotation's process records
