@@ -6,6 +6,7 @@
 #include <strings.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdarg>
@@ -13,7 +14,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
-#include <string>
 
 #include "common/logfile.h"
 #include "common/result_list.h"
@@ -38,44 +38,52 @@ void write_stdout(const char* data, size_t len) {
   }
 }
 
-void append_format(std::string& out, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+// Largest record: a result list (33024 bytes) with its header and fields.
+constexpr size_t kRecordCapacity = 34 * 1024;
+// "ONLPTL," and the fixed-width length field with its comma.
+constexpr size_t kPrefixLen = 18;
 
-void append_format(std::string& out, const char* fmt, ...) {
-  char small[256];
-  va_list ap;
-  va_start(ap, fmt);
-  va_list ap2;
-  va_copy(ap2, ap);
-  int n = std::vsnprintf(small, sizeof small, fmt, ap);
-  va_end(ap);
-  if (n < 0) {
-    va_end(ap2);
-    return;
+// Builds one record in a fixed buffer, with no heap allocation, so that a
+// record can still be sent when the heap is exhausted (the test may hold a
+// large chunk). A text too long for the buffer is cut; the length field
+// always counts the bytes that are sent.
+class RecordBuilder {
+ public:
+  RecordBuilder(uint32_t type, uint32_t lines) {
+    append("0x%02x,0x%02x,%-16s,%-16s,\n", type, lines, TEST_INF.module_name, TEST_INF.device_name);
   }
-  if (static_cast<size_t>(n) < sizeof small) {
-    out.append(small, static_cast<size_t>(n));
-  } else {
-    size_t old = out.size();
-    out.resize(old + static_cast<size_t>(n) + 1);
-    std::vsnprintf(&out[old], static_cast<size_t>(n) + 1, fmt, ap2);
-    out.resize(old + static_cast<size_t>(n));
-  }
-  va_end(ap2);
-}
 
-// Prefixes the header to body and sends the whole record.
-void send_record(uint32_t type, uint32_t lines, const std::string& body) {
-  std::string rest;
-  rest.reserve(64 + body.size());
-  append_format(rest, "0x%02x,0x%02x,%-16s,%-16s,\n", type, lines, TEST_INF.module_name,
-                TEST_INF.device_name);
-  rest += body;
-  std::string record;
-  record.reserve(24 + rest.size());
-  append_format(record, "ONLPTL,0x%08x,", static_cast<uint32_t>(rest.size()));
-  record += rest;
-  output_record(record.data(), record.size());
-}
+  void append(const char* fmt, ...) __attribute__((format(printf, 2, 3))) {
+    va_list ap;
+    va_start(ap, fmt);
+    const int n = std::vsnprintf(data_ + len_, room(), fmt, ap);
+    va_end(ap);
+    if (n > 0) len_ += std::min(static_cast<size_t>(n), room() - 1);
+  }
+
+  void append_text(const char* text) {
+    const size_t n = strnlen(text, room() - 1);
+    std::memcpy(data_ + len_, text, n);
+    len_ += n;
+  }
+
+  void send() {
+    // Only a text cut at the capacity can lack the final newline.
+    if (data_[len_ - 1] != '\n') data_[len_++] = '\n';
+    char prefix[kPrefixLen + 1];
+    std::snprintf(prefix, sizeof prefix, "ONLPTL,0x%08x,",
+                  static_cast<uint32_t>(len_ - kPrefixLen));
+    std::memcpy(data_, prefix, kPrefixLen);
+    output_record(data_, len_);
+  }
+
+ private:
+  // Bytes left for text, keeping one for the final newline.
+  size_t room() const { return kRecordCapacity - 1 - len_; }
+
+  char data_[kRecordCapacity];
+  size_t len_ = kPrefixLen;
+};
 
 struct StatusInfo {
   uint32_t status;
@@ -127,18 +135,19 @@ int transmit_setup(const char* module, const char* device) {
 
 int transmit_log(uint32_t kind, const char* msgno, const char* datetime, const char* text) {
   constexpr size_t kMaxText = 256;
-  std::string clean;
+  char clean[kMaxText + 1];
+  size_t n = 0;
   if (text != nullptr) {
-    for (const char* p = text; *p != '\0' && clean.size() < kMaxText; ++p) {
+    for (const char* p = text; *p != '\0' && n < kMaxText; ++p) {
       // Control characters and every byte from 0x80 up would break the line.
       if (static_cast<signed char>(*p) <= 31) continue;
-      clean += *p;
+      clean[n++] = *p;
     }
   }
-  std::string body;
-  append_format(body, "0x%02x,%-5s,%s,%s\n", kind, msgno ? msgno : "", datetime ? datetime : "",
-                clean.c_str());
-  send_record(kRecLog, 1, body);
+  clean[n] = '\0';
+  RecordBuilder rec(kRecLog, 1);
+  rec.append("0x%02x,%-5s,%s,%s\n", kind, msgno ? msgno : "", datetime ? datetime : "", clean);
+  rec.send();
   return 0;
 }
 
@@ -148,17 +157,16 @@ int transmit_progress(uint32_t elapsed, uint32_t second, uint32_t percent, uint3
   TEST_INF.last_elapsed.store(elapsed);
   TEST_INF.last_remaining.store(second);
   TEST_INF.last_percent.store(percent);
-  std::string body;
-  append_format(body, "0x%08x,0x%08x,0x%02x,0x%02x,%s\n", elapsed, second, percent, state,
-                text ? text : "");
-  send_record(kRecProgress, 1, body);
+  RecordBuilder rec(kRecProgress, 1);
+  rec.append("0x%08x,0x%08x,0x%02x,0x%02x,%s\n", elapsed, second, percent, state, text ? text : "");
+  rec.send();
   return 0;
 }
 
 int transmit_process(uint32_t code) {
-  std::string body;
-  append_format(body, "0x%08x\n", code);
-  send_record(kRecProcess, 1, body);
+  RecordBuilder rec(kRecProcess, 1);
+  rec.append("0x%08x\n", code);
+  rec.send();
   return 0;
 }
 
@@ -187,11 +195,11 @@ int transmit_status(uint32_t status, uint32_t flags, uint32_t value, const char*
     }
   }
 
-  std::string body;
-  append_format(body, "0x%02x,0x%02x,0x%08x,", status, flags, value);
-  body += status_text;
-  body += '\n';
-  send_record(kRecStatus, lines, body);
+  RecordBuilder rec(kRecStatus, lines);
+  rec.append("0x%02x,0x%02x,0x%08x,", status, flags, value);
+  rec.append_text(status_text);
+  rec.append("\n");
+  rec.send();
 
   if (TEST_INF.trace_log_base[0] != '\0') {
     char stamp[30];
@@ -206,9 +214,9 @@ void transmit_module_vl(int argc, char** argv) {
     if (strcasecmp(argv[i], "-vl") != 0) continue;
     char version[21];
     std::snprintf(version, sizeof version, "%s-%s", kModuleVersion, kModuleBuild);
-    std::string body;
-    append_format(body, "%-20s\n", version);
-    send_record(kRecVersion, 1, body);
+    RecordBuilder rec(kRecVersion, 1);
+    rec.append("%-20s\n", version);
+    rec.send();
     // The record went out with write(), so nothing is left in stdio buffers
     // of ours; _exit skips static destructors, which could otherwise race
     // with a thread still running.
