@@ -56,7 +56,7 @@ std::vector<std::string> build_env(const RunOptions& opts) {
   // the first report with an exit status no run ends with otherwise.
   // The cancel routine ends the process while the progress thread still runs;
   // that unjoined thread is the design, not a leak.
-  env.push_back("TSAN_OPTIONS=halt_on_error=1:exitcode=66:report_thread_leaks=0");
+  env.push_back("TSAN_OPTIONS=halt_on_error=1:exitcode=66:report_thread_leaks=0:atexit_sleep_ms=0");
   env.push_back("ASAN_OPTIONS=halt_on_error=1:exitcode=86");
   env.push_back("UBSAN_OPTIONS=halt_on_error=1:exitcode=87");
   for (const auto& extra : opts.env) env.push_back(extra);
