@@ -22,53 +22,38 @@ class EsetTest : public CommonTest {
   ErrorRecord& e() { return TEST_INF.err; }
 };
 
-TEST_F(EsetTest, TextSettersCutToWidth) {
+TEST_F(EsetTest, SettersCutToWidthAndFlag) {
   const std::string t100(100, 't');
   eset_etitle(t100.c_str());
   EXPECT_EQ(std::string(e().etitle), t100.substr(0, 64));
   eset_etitle("short");
   EXPECT_STREQ(e().etitle, "short");  // cleared before the copy
   eset_test_infomation(t100.c_str(), "MEM");
-  EXPECT_EQ(std::string(e().einfo_name), t100.substr(0, 32));
-  EXPECT_STREQ(e().einfo_device, "MEM");
+  EXPECT_EQ(std::string(e().einfo_name) + "|" + e().einfo_device, t100.substr(0, 32) + "|MEM");
   eset_system_call(t100.c_str(), 12);
   EXPECT_EQ(std::string(e().syscall_name), t100.substr(0, 64));
   EXPECT_EQ(e().syscall_errno, 12);
-  EXPECT_EQ(e().eset_flags, kEsetTitle | kEsetInfo | kEsetSyscall);
   eset_date();
   EXPECT_TRUE(
-      std::regex_match(e().edate, std::regex("20\\d\\d/\\d\\d/\\d\\d \\d\\d:\\d\\d:\\d\\d")))
-      << e().edate;
+      std::regex_match(e().edate, std::regex("20\\d\\d/\\d\\d/\\d\\d \\d\\d:\\d\\d:\\d\\d")));
+  EXPECT_EQ(e().eset_flags, kEsetTitle | kEsetInfo | kEsetSyscall | kEsetDate);
+  // Free messages: 75 characters, indexes 0..9 only, no flag.
+  for (auto set : {&eset_freemsg, &eset_freemsg_p}) {
+    set(0, t100.c_str());
+    set(9, t100.c_str());
+    set(10, "OUTSIDE");
+    set(-1, "OUTSIDE");
+  }
+  for (auto* lines : {e().freemsg, e().freemsg_p}) {
+    EXPECT_EQ(std::string(lines[0]) + lines[9], t100.substr(0, 75) + t100.substr(0, 75));
+    for (int i = 1; i < 9; ++i) EXPECT_EQ(lines[i][0], '\0');
+  }
+  const std::string bytes(reinterpret_cast<const char*>(&e()), sizeof(ErrorRecord));
+  EXPECT_EQ(bytes.find("OUTSIDE"), std::string::npos);  // nothing written out of range
   EXPECT_EQ(e().eset_flags, kEsetTitle | kEsetInfo | kEsetSyscall | kEsetDate);
   eset_init();
   EXPECT_EQ(e().eset_flags, 0u);
-  EXPECT_EQ(e().etitle[0], '\0');
-  EXPECT_EQ(e().edate[0], '\0');
-}
-
-TEST_F(EsetTest, FreeMessageIndexes) {
-  struct Case {
-    void (*set)(int, const char*);
-    char (*lines)[76];
-  };
-  const Case cases[] = {{&eset_freemsg, e().freemsg}, {&eset_freemsg_p, e().freemsg_p}};
-  const std::string t100(100, 'm');
-  for (const auto& c : cases) {
-    eset_init();
-    c.set(0, t100.c_str());
-    c.set(9, "last");
-    c.set(10, "ten");
-    c.set(-1, "minus");
-    EXPECT_EQ(std::string(c.lines[0]), t100.substr(0, 75));
-    EXPECT_STREQ(c.lines[9], "last");
-    for (int i = 1; i < 9; ++i) EXPECT_EQ(c.lines[i][0], '\0');
-    c.set(0, "x");
-    EXPECT_STREQ(c.lines[0], "x");
-    EXPECT_EQ(e().eset_flags, 0u);  // no flag for free messages
-  }
-  // Nothing outside the lists was touched by the out-of-range indexes.
-  EXPECT_EQ(e().syscall_name[0], '\0');
-  EXPECT_EQ(e().freemsg[9][0], '\0');
+  EXPECT_EQ(e().etitle[0] + e().edate[0] + e().freemsg[0][0], 0);
 }
 
 TEST_F(EsetTest, FreeMessagePrintfx) {

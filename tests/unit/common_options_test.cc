@@ -23,41 +23,28 @@ struct Argv {
   std::vector<char*> ptrs;
 };
 
+// Unsets an environment variable for the test and puts it back afterwards.
+struct EnvKeep {
+  explicit EnvKeep(const char* n) : name(n), had(std::getenv(n) != nullptr) {
+    if (had) value = std::getenv(n);
+    unsetenv(n);
+  }
+  ~EnvKeep() { had ? setenv(name, value.c_str(), 1) : unsetenv(name); }
+  const char* name;
+  bool had;
+  std::string value;
+};
+
 class OptionsTest : public CommonTest {
  protected:
   void SetUp() override {
     CommonTest::SetUp();
-    save("VYK_data", &saved_data_);
-    save("VYK_log", &saved_log_);
-    unsetenv("VYK_data");
-    unsetenv("VYK_log");
     TEST_INF.test_mode = kModeUnknown;
   }
-  void TearDown() override {
-    restore("VYK_data", saved_data_);
-    restore("VYK_log", saved_log_);
-    CommonTest::TearDown();
+  static void set_env(const char* name, const char* value) {
+    *value ? setenv(name, value, 1) : unsetenv(name);
   }
-
- private:
-  struct Saved {
-    bool set = false;
-    std::string value;
-  };
-  static void save(const char* name, Saved* s) {
-    const char* v = std::getenv(name);
-    s->set = v != nullptr;
-    if (v) s->value = v;
-  }
-  static void restore(const char* name, const Saved& s) {
-    if (s.set) {
-      setenv(name, s.value.c_str(), 1);
-    } else {
-      unsetenv(name);
-    }
-  }
-  Saved saved_data_;
-  Saved saved_log_;
+  EnvKeep data_{"VYK_data"}, log_{"VYK_log"};
 };
 
 struct AnalyzeCase {
@@ -172,116 +159,57 @@ TEST_F(OptionsTest, CheckFailures) {
 TEST_F(OptionsTest, CheckDirectoriesAndLogBases) {
   struct Case {
     std::vector<std::string> args;
-    const char* vyk_data;
-    const char* vyk_log;
-    const char* data_path;
-    const char* trace_dir;
-    const char* trace_base;
-    const char* debug_base;
+    std::string vyk_data, vyk_log;
+    const char* want;  // data path, trace directory, trace and debug log bases
   };
-  const std::string long_log(261, 'l');
+  const std::string dev[] = {"-dev", "MEM", "-lv"};
   const std::vector<Case> cases = {
-      {{"-dev", "MEM", "-lv", "1", "-path", "/d"},
-       nullptr,
-       nullptr,
-       "/d",
-       "/d",
-       "/d/memot",
-       "/d/memod"},
-      {{"-dev", "MEM", "-lv", "0", "-path", "/d"},
-       nullptr,
-       nullptr,
-       "/d",
-       "/d",
-       "/d/mempt",
-       "/d/mempd"},
-      {{"-dev", "MEM", "-lv", "2"},
-       "/env/data",
-       "/env/log",
-       "/env/data",
-       "/env/log",
-       "/env/log/memot",
-       "/env/log/memod"},
-      {{"-dev", "MEM", "-lv", "2", "-trc", "/t"},
-       "/env/data",
-       "/env/log",
-       "/env/data",
-       "/t",
-       "/t/memot",
-       "/t/memod"},
-      {{"-dev", "MEM", "-lv", "3", "-path", "/p"},
-       "/env/data",
-       "/env/log",
-       "/p",
-       "/env/log",
-       "/env/log/memot",
-       "/env/log/memod"},
+      {{"1", "-path", "/d"}, "", "", "/d /d /d/memot /d/memod"},
+      {{"0", "-path", "/d"}, "", "", "/d /d /d/mempt /d/mempd"},
+      {{"2"}, "/env/data", "/env/log", "/env/data /env/log /env/log/memot /env/log/memod"},
+      {{"2", "-trc", "/t"}, "/env/data", "/env/log", "/env/data /t /t/memot /t/memod"},
+      {{"3", "-path", "/p"}, "/env/data", "/env/log", "/p /env/log /env/log/memot /env/log/memod"},
       // A VYK_log value that is too long is ignored: the logs follow the data.
-      {{"-dev", "MEM", "-lv", "0"},
+      {{"0"},
        "/env/data",
-       long_log.c_str(),
-       "/env/data",
-       "/env/data",
-       "/env/data/mempt",
-       "/env/data/mempd"},
-  };
+       std::string(261, 'l'),
+       "/env/data /env/data /env/data/mempt /env/data/mempd"}};
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.want);
     reset();
     TEST_INF.test_mode = kModeUnknown;
-    if (c.vyk_data)
-      setenv("VYK_data", c.vyk_data, 1);
-    else
-      unsetenv("VYK_data");
-    if (c.vyk_log)
-      setenv("VYK_log", c.vyk_log, 1);
-    else
-      unsetenv("VYK_log");
-    Argv a(c.args);
-    SCOPED_TRACE(c.trace_base);
+    set_env("VYK_data", c.vyk_data.c_str());
+    set_env("VYK_log", c.vyk_log.c_str());
+    std::vector<std::string> args(std::begin(dev), std::end(dev));
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    Argv a(args);
     ASSERT_EQ(common_arg_chk(a.argc(), a.argv()), 0);
-    EXPECT_STREQ(TEST_INF.data_path, c.data_path);
-    EXPECT_STREQ(TEST_INF.trace_dir, c.trace_dir);
-    EXPECT_STREQ(TEST_INF.trace_log_base, c.trace_base);
-    EXPECT_STREQ(TEST_INF.debug_log_base, c.debug_base);
+    EXPECT_EQ(std::string(TEST_INF.data_path) + " " + TEST_INF.trace_dir + " " +
+                  TEST_INF.trace_log_base + " " + TEST_INF.debug_log_base,
+              c.want);
   }
 }
 
 TEST(StrtolxTest, AcceptsAndRejects) {
-  struct Case {
-    const char* text;
-    int rc;
-    uint64_t value;
-  };
-  const Case cases[] = {
-      {"", -1, 0},
-      {"0x", -1, 0},
-      {"0X", -1, 0},
-      {"0", 0, 0},
-      {"007", 0, 7},
-      {"12", 0, 12},
-      {"12 ", -1, 0},
-      {" 12", -1, 0},
-      {"+5", -1, 0},
-      {"-1", -1, 0},
-      {"1a", -1, 0},
-      {"0x1F", 0, 31},
-      {"0XfF", 0, 255},
-      {"0x1g", -1, 0},
-      {"0xffffffffffffffff", 0, UINT64_MAX},
-      {"0x0ffffffffffffffff", -1, 0},  // 17 digits
-      {"18446744073709551615", 0, UINT64_MAX},
-      {"18446744073709551616", 0, 0},  // 20 digits wrap
-      {"000000000000000000001", -1, 0},
-      {"4294967296", 0, 4294967296ull},
-  };
-  for (const auto& c : cases) {
+  const std::pair<const char*, uint64_t> good[] = {{"0", 0},
+                                                   {"12", 12},
+                                                   {"0x1F", 31},
+                                                   {"0XfF", 255},
+                                                   {"4294967296", 4294967296ull},
+                                                   {"0xffffffffffffffff", UINT64_MAX},
+                                                   {"18446744073709551615", UINT64_MAX},
+                                                   {"18446744073709551616", 0}};  // 20 digits wrap
+  for (const auto& [text, value] : good) {
     uint64_t v = 0xdeadbeef;
-    EXPECT_EQ(strtolx(c.text, &v), c.rc) << '"' << c.text << '"';
-    if (c.rc == 0) {
-      EXPECT_EQ(v, c.value) << c.text;
-    } else {
-      EXPECT_EQ(v, 0xdeadbeefu) << c.text;
-    }
+    EXPECT_EQ(strtolx(text, &v), 0) << text;
+    EXPECT_EQ(v, value) << text;
+  }
+  // Hex takes at most 16 digits, decimal at most 20.
+  for (const char* text : {"", "0x", " 12", "+5", "-1", "1a", "0x1g", "0x0ffffffffffffffff",
+                           "000000000000000000001"}) {
+    uint64_t v = 0xdeadbeef;
+    EXPECT_EQ(strtolx(text, &v), -1) << '"' << text << '"';
+    EXPECT_EQ(v, 0xdeadbeefu) << text;
   }
 }
 
@@ -292,18 +220,16 @@ TEST(ModuleNameTest, BaseNames) {
     int rc;
     const char* name;
   };
-  const Case cases[] = {
-      {"/usr/diag/memtest", 16, 0, "memtest"},
-      {"/memtest", 16, 0, "memtest"},
-      {"D:memtest.exe", 16, 0, "memtest"},
-      {"x.EXE", 16, 0, "x"},
-      {".exe", 16, 0, ".exe"},
-      {"memtest", 4, 0, "memt"},
-      {"a/b:c", 16, 0, "c"},
-      {"dir/", 16, 0, ""},
-      {"averyveryverylongname", 16, 0, "averyveryverylon"},
-      {"", 16, -1, ""},
-  };
+  const Case cases[] = {{"/usr/diag/memtest", 16, 0, "memtest"},
+                        {"/memtest", 16, 0, "memtest"},
+                        {"D:memtest.exe", 16, 0, "memtest"},
+                        {"x.EXE", 16, 0, "x"},
+                        {".exe", 16, 0, ".exe"},
+                        {"memtest", 4, 0, "memt"},
+                        {"a/b:c", 16, 0, "c"},
+                        {"dir/", 16, 0, ""},
+                        {"averyveryverylongname", 16, 0, "averyveryverylon"},
+                        {"", 16, -1, ""}};
   for (const auto& c : cases) {
     char out[17] = {};
     EXPECT_EQ(get_module_name(out, c.path, c.max), c.rc) << c.path;
@@ -316,17 +242,15 @@ TEST(TestLevelTest, ModeFromCommandLine) {
     std::vector<std::string> args;
     int mode;
   };
-  const std::vector<Case> cases = {
-      {{}, 1},
-      {{"-lv", "0"}, 2},
-      {{"-LV", "3"}, 1},
-      {{"-lv"}, 1},
-      {{"-lv", "abc"}, 2},
-      {{"-lv", "0x0"}, 2},
-      {{"-lv", "010"}, 1},
-      {{"SIZE=1", "-Lv", "00"}, 2},
-      {{"-lvl", "0"}, 1},
-  };
+  const std::vector<Case> cases = {{{}, 1},
+                                   {{"-lv", "0"}, 2},
+                                   {{"-LV", "3"}, 1},
+                                   {{"-lv"}, 1},
+                                   {{"-lv", "abc"}, 2},
+                                   {{"-lv", "0x0"}, 2},
+                                   {{"-lv", "010"}, 1},
+                                   {{"SIZE=1", "-Lv", "00"}, 2},
+                                   {{"-lvl", "0"}, 1}};
   for (const auto& c : cases) {
     Argv a(c.args);
     EXPECT_EQ(get_test_level(a.argc(), a.argv()), c.mode)

@@ -20,6 +20,19 @@ const std::string kTitle = "[[[[ DIAGNOSIS RESULT ]]]]       ";
 const std::string kPatrolTitle = "[[[[ PATROL DIAGNOSIS RESULT ]]]]";
 const std::string kPad50(50, ' ');
 
+const std::string kAction =
+    " ACTION  :\n   Replace it.\n   Check MEM and the test parameters, then run again.\n";
+const std::string kSyscall = "system call error\n    Function : VirtualAlloc\n    errno    : 12";
+
+// The list lines shared by every layout, down to the RESULT line.
+std::string head(const std::string& title, const char* when, const char* name, const char* dev,
+                 const char* result) {
+  return title + "                 Start:2013/02/07 15:45:12\n" + kPad50 + when +
+         ":2013/02/07 15:46:00\n PROGRAM : memtest ( VER. 8.0.0-130207154512 )\n TITLE   : " +
+         name + "\n DEVICE  : " + dev + "\n OPTION  : LEVEL 2\n           TIME  1 [ROUND]\n" +
+         " RESULT  : " + result + " ( PASS: 12 )\n";
+}
+
 class ResultListTest : public CommonTest {
  protected:
   void SetUp() override {
@@ -68,14 +81,7 @@ TEST_F(ResultListTest, ErrorListMinimal) {
   const auto recs = parse_records(cap.text());
   ASSERT_EQ(recs.size(), 2u);
   EXPECT_EQ(recs[0].body, "0x00000000,0x00000000,0x00,0x05,I0399:<<memtest Error Ended>>\n");
-  const std::string list = kTitle + "                 Start:2013/02/07 15:45:12\n" + kPad50 +
-                           "Error:2013/02/07 15:46:00\n"
-                           " PROGRAM : memtest ( VER. 8.0.0-130207154512 )\n"
-                           " TITLE   : MSCAN\n"
-                           " DEVICE  : MEM\n"
-                           " OPTION  : LEVEL 2\n"
-                           "           TIME  1 [ROUND]\n"
-                           " RESULT  : NG ( PASS: 12 )\n"
+  const std::string list = head(kTitle, "Error", "MSCAN", "MEM", "NG") +
                            " ERROR   : Data Compare Error\n"
                            " \n"
                            " \n" +
@@ -90,31 +96,16 @@ TEST_F(ResultListTest, ErrorListEverything) {
   EXPECT_EQ(put_error_list(0), 0);
   const auto st = statuses(parse_records(cap.text()));
   ASSERT_EQ(st.size(), 1u);
-  const std::string list = kTitle + "                 Start:2013/02/07 15:45:12\n" + kPad50 +
-                           "Error:2013/02/07 15:46:00\n"
-                           " PROGRAM : memtest ( VER. 8.0.0-130207154512 )\n"
-                           " TITLE   : MSCAN\n"
-                           " DEVICE  : MEM-DIMM\n"
-                           " OPTION  : LEVEL 2\n"
-                           "           TIME  1 [ROUND]\n"
-                           " RESULT  : NG ( PASS: 12 )\n"
+  const std::string list = head(kTitle, "Error", "MSCAN", "MEM-DIMM", "NG") +
                            " ERROR   : Data Compare Error\n"
-                           " \n"
-                           " ACTION  :\n"
-                           "   Replace it.\n"
-                           "   Check MEM and the test parameters, then run again.\n"
                            " \n" +
-                           kDash61 +
+                           kAction + " \n" + kDash61 +
                            "\n"
-                           " first zero\n"
-                           " first four\n"
+                           " first zero\n first four\n"
                            " \n"
-                           " second one\n"
-                           " second nine\n"
-                           "system call error\n"
-                           "    Function : VirtualAlloc\n"
-                           "    errno    : 12 ( Cannot allocate memory )\n" +
-                           kDash61 + "\n" + kEq78 + "\n";
+                           " second one\n second nine\n" +
+                           kSyscall + " ( Cannot allocate memory )\n" + kDash61 + "\n" + kEq78 +
+                           "\n";
   EXPECT_EQ(st[0].body, "0x04,0x02,0x00000000," + list + "\n");
 }
 
@@ -180,30 +171,15 @@ TEST_F(ResultListTest, AbortListEverything) {
   const auto recs = parse_records(cap.text());
   ASSERT_EQ(recs.size(), 2u);
   EXPECT_EQ(recs[0].body, "0x00000000,0x00000000,0x00,0x05,I0399:<<memtest Aborted>>\n");
-  const std::string list = kTitle + "                 Start:2013/02/07 15:45:12\n" + kPad50 +
-                           "Abort:2013/02/07 15:46:00\n"
-                           " PROGRAM : memtest ( VER. 8.0.0-130207154512 )\n"
-                           " TITLE   : MSCAN\n"
-                           " DEVICE  : MEM-DIMM\n"
-                           " OPTION  : LEVEL 2\n"
-                           "           TIME  1 [ROUND]\n"
-                           " RESULT  : ABORT ( PASS: 12 )\n"
-                           " ABORT   : Data Compare Error\n"
-                           " ACTION  :\n"
-                           "   Replace it.\n"
-                           "   Check MEM and the test parameters, then run again.\n"
+  const std::string list = head(kTitle, "Abort", "MSCAN", "MEM-DIMM", "ABORT") +
+                           " ABORT   : Data Compare Error\n" + kAction +
                            " \n"
-                           " first zero\n"
-                           " first four\n" +
+                           " first zero\n first four\n" +
                            kDash73 +
                            "\n"
                            " \n"
-                           " second one\n"
-                           " second nine\n"
-                           "system call error\n"
-                           "    Function : VirtualAlloc\n"
-                           "    errno    : 12\n" +
-                           kDash73 + "\n" + kEq78 + "\n";
+                           " second one\n second nine\n" +
+                           kSyscall + "\n" + kDash73 + "\n" + kEq78 + "\n";
   EXPECT_EQ(recs[1].body, "0x06,0x02,0x00000000," + list + "\n");
 }
 
@@ -215,15 +191,7 @@ TEST_F(ResultListTest, AbortListMinimalPatrol) {
   EXPECT_EQ(put_skip_abort_list(kAbortListKind), 0);
   const auto recs = parse_records(cap.text());
   ASSERT_EQ(recs.size(), 1u);  // no log records, no progress record
-  const std::string list = kPatrolTitle + "                 Start:2013/02/07 15:45:12\n" + kPad50 +
-                           "Abort:2013/02/07 15:46:00\n"
-                           " PROGRAM : memtest ( VER. 8.0.0-130207154512 )\n"
-                           " TITLE   : memtest\n"
-                           " DEVICE  : MEM\n"
-                           " OPTION  : LEVEL 2\n"
-                           "           TIME  1 [ROUND]\n"
-                           " RESULT  : ABORT ( PASS: 12 )\n"
-                           " \n" +
+  const std::string list = head(kPatrolTitle, "Abort", "memtest", "MEM", "ABORT") + " \n" +
                            kDash73 + "\n \n" + kDash73 + "\n" + kEq78 + "\n";
   EXPECT_EQ(recs[0].body, "0x06,0x02,0x00000000," + list + "\n");
 }
@@ -281,28 +249,24 @@ TEST_F(ResultListTest, HeaderTexts) {
       {0, 1, 0, "memtest", ""},
       {5, 1, 0, "memtest", ""},
   };
+  char buf[64];
   for (const auto& c : cases) {
     transmit_setup(c.module, "MEM");
     TEST_INF.runtime = c.runtime;
-    char buf[64];
     std::memset(buf, 'Q', sizeof buf);
     EXPECT_EQ(create_msg_header(c.kind, buf, sizeof buf, c.status), buf);
     EXPECT_STREQ(buf, c.text) << c.kind << " " << c.module;
     EXPECT_EQ(buf[sizeof buf - 1], '\0');
   }
   transmit_setup("memtest", "MEM");
+  TEST_INF.runtime = 0x70000000;
+  use_logs();  // each header text is also traced in the debug log
+  TEST_INF.debug_enabled = 1;
+  create_msg_header(2, buf, sizeof buf, 0);
+  EXPECT_NE(debug_log().find(",00000,strings : 1 [ROUND]\n"), std::string::npos) << debug_log();
   char small[8];
   create_msg_header(3, small, sizeof small, 0);
   EXPECT_STREQ(small, "memtest");
-}
-
-TEST_F(ResultListTest, HeaderTextGoesToDebugLog) {
-  use_logs();
-  TEST_INF.debug_enabled = 1;
-  OutputCapture cap;
-  char buf[64];
-  create_msg_header(2, buf, sizeof buf, 0);
-  EXPECT_NE(debug_log().find(",00000,strings : 1 [ROUND]\n"), std::string::npos) << debug_log();
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -24,53 +25,36 @@ namespace commontest {
 // 2013/02/07 15:45:12 in UTC.
 inline constexpr time_t kStart = 1360251912;
 
-// One protocol record taken apart; the parser checks the length field and
-// that the line count equals the newlines behind the header.
+// One protocol record taken apart; parsing checks the length field, the
+// 45-byte header and that the line count equals the newlines of the body.
 struct Record {
-  uint32_t type = 0;
-  uint32_t lines = 0;
-  std::string module;
-  std::string device;
-  std::string body;
-  std::string raw;
+  uint32_t type = 0, lines = 0;
+  std::string module, device, body, raw;
 };
 
 inline std::vector<Record> parse_records(const std::string& out) {
   std::vector<Record> recs;
-  size_t pos = 0;
-  while (pos < out.size()) {
-    if (out.compare(pos, 7, "ONLPTL,") != 0 || out.size() < pos + 18 || out[pos + 17] != ',') {
-      ADD_FAILURE() << "bad record start at " << pos << ": " << out.substr(pos, 40);
-      return recs;
-    }
+  for (size_t pos = 0; pos < out.size();) {
     unsigned len = 0;
-    if (std::sscanf(out.c_str() + pos + 7, "0x%8x", &len) != 1) {
-      ADD_FAILURE() << "bad length field at " << pos;
-      return recs;
-    }
-    const size_t start = pos + 18;
-    if (start + len > out.size()) {
-      ADD_FAILURE() << "length " << len << " runs past the output";
+    if (out.compare(pos, 7, "ONLPTL,") != 0 || out.size() < pos + 18 || out[pos + 17] != ',' ||
+        std::sscanf(out.c_str() + pos + 7, "0x%8x", &len) != 1 || pos + 18 + len > out.size()) {
+      ADD_FAILURE() << "bad record at " << pos << ": " << out.substr(pos, 40);
       return recs;
     }
     Record r;
     r.raw = out.substr(pos, 18 + len);
-    const std::string rest = out.substr(start, len);
-    EXPECT_EQ(rest.back(), '\n') << "record does not end with a newline";
-    // Header: "0x%02x,0x%02x,%-16s,%-16s,\n" = 45 bytes.
-    if (rest.size() < 45 || rest[44] != '\n') {
-      ADD_FAILURE() << "bad header: " << rest;
+    const std::string rest = r.raw.substr(18);
+    pos += 18 + len;
+    if (rest.size() < 45 || rest[44] != '\n' || rest.back() != '\n') {
+      ADD_FAILURE() << "bad header or end: " << rest;
       return recs;
     }
     std::sscanf(rest.c_str(), "0x%2x,0x%2x,", &r.type, &r.lines);
     r.module = rest.substr(10, 16);
     r.device = rest.substr(27, 16);
     r.body = rest.substr(45);
-    size_t newlines = 0;
-    for (char c : r.body) newlines += c == '\n';
-    EXPECT_EQ(r.lines, newlines) << "line count of record " << r.raw;
+    EXPECT_EQ(r.lines, std::count(r.body.begin(), r.body.end(), '\n')) << r.raw;
     recs.push_back(r);
-    pos = start + len;
   }
   return recs;
 }

@@ -34,6 +34,14 @@ TEST_F(TransmitTest, ExactRecords) {
   EXPECT_EQ(TEST_INF.last_elapsed.load(), 70u);
   EXPECT_EQ(TEST_INF.last_remaining.load(), 0x12345678u);
   EXPECT_EQ(TEST_INF.last_percent.load(), 0x164u);
+  // Empty names are refused; long ones are cut to the 16-character field.
+  EXPECT_EQ(transmit_setup("", "MEM") + transmit_setup("memtest", ""), -2);
+  EXPECT_STREQ(TEST_INF.module_name, "memtest");
+  EXPECT_EQ(transmit_setup("abcdefghijklmnopq", "D"), 0);
+  cap.clear();
+  transmit_process(2);
+  EXPECT_EQ(cap.text(),
+            "ONLPTL,0x00000038,0x06,0x01,abcdefghijklmnop,D               ,\n0x00000002\n");
 }
 
 TEST_F(TransmitTest, StatusFourWithoutText) {
@@ -53,49 +61,36 @@ TEST_F(TransmitTest, StatusFourWithoutText) {
             "0x04,0x00,0x00000000, \n");
 }
 
-TEST_F(TransmitTest, StatusProgressTextsAndStates) {
+// Each status is preceded by a progress record with its final state (none for
+// an unknown status); the line count follows the text's newlines.
+TEST_F(TransmitTest, StatusRecordsAndLineCounts) {
   struct Case {
     uint32_t status;
-    const char* text;
-    uint32_t state;
-  };
-  const Case cases[] = {{1, "No Error", 2},
-                        {2, "Canceled", 3},
-                        {3, "Completed", 4},
-                        {4, "Error Ended", 5},
-                        {6, "Aborted", 5}};
-  for (const auto& c : cases) {
-    OutputCapture cap;
-    transmit_status(c.status, 0, 0, "t");
-    const auto recs = parse_records(cap.text());
-    ASSERT_EQ(recs.size(), 2u);
-    char expect[128];
-    std::snprintf(expect, sizeof expect, "0x00000000,0x00000000,0x00,0x%02x,I0399:<<memtest %s>>\n",
-                  c.state, c.text);
-    EXPECT_EQ(recs[0].body, expect);
-    EXPECT_EQ(recs[1].type, 2u);
-  }
-  // A status outside the table sends no progress record and a blank text.
-  OutputCapture cap;
-  transmit_status(5, 0x10, 0xabc, nullptr);
-  const auto recs = parse_records(cap.text());
-  ASSERT_EQ(recs.size(), 1u);
-  EXPECT_EQ(recs[0].body, "0x05,0x10,0x00000abc, \n");
-}
-
-TEST_F(TransmitTest, StatusTextLineCounts) {
-  struct Case {
+    const char* progress;  // final progress text and state; nullptr: none
     const char* text;
     uint32_t lines;
   };
-  const Case cases[] = {{"one", 1}, {"a\nb", 2}, {"a\nb\n", 3}, {"\n\n\n", 4}, {"", 1}};
+  const Case cases[] = {
+      {1, "No Error>>\n0x02", "one", 1},     {2, "Canceled>>\n0x03", "a\nb", 2},
+      {3, "Completed>>\n0x04", "a\nb\n", 3}, {4, "Error Ended>>\n0x05", "\n\n\n", 4},
+      {6, "Aborted>>\n0x05", "", 1},         {5, nullptr, "x", 1}};
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.status);
     OutputCapture cap;
-    transmit_status(6, 2, 0, c.text);
+    transmit_status(c.status, 2, 0xabc, c.text);
     const auto recs = parse_records(cap.text());
-    ASSERT_EQ(recs.size(), 2u);
-    EXPECT_EQ(recs[1].lines, c.lines) << c.text;
-    EXPECT_EQ(recs[1].body, std::string("0x06,0x02,0x00000000,") + c.text + "\n");
+    ASSERT_EQ(recs.size(), c.progress ? 2u : 1u);
+    if (c.progress) {
+      const std::string p = c.progress;
+      const size_t nl = p.find('\n');
+      EXPECT_EQ(recs[0].body, "0x00000000,0x00000000,0x00," + p.substr(nl + 1) +
+                                  ",I0399:<<memtest " + p.substr(0, nl) + "\n");
+    }
+    char head[32];
+    std::snprintf(head, sizeof head, "0x%02x,0x02,0x00000abc,", c.status);
+    EXPECT_EQ(recs.back().type, 2u);
+    EXPECT_EQ(recs.back().lines, c.lines);
+    EXPECT_EQ(recs.back().body, head + std::string(c.text) + "\n");
   }
 }
 
@@ -108,6 +103,16 @@ std::string block_with_end(const std::string& body, std::string* end) {
   return std::regex_replace(body, kEnd, "End  :<END>\n");
 }
 
+std::string result_block(const char* title, const char* time, const char* result,
+                         const char* pmem) {
+  const std::string dash(61, '-');
+  return std::string(title) + "Start:2013/02/07 15:45:12\n" + std::string(50, ' ') +
+         "End  :<END>\n\nPROGRAM : memtest ( VER. 8.0.0-130207154512 )\nTITLE   : Memory "
+         "Test\nDEVICE  : MEM\nOPTION  : LEVEL 1\n          TIME  " +
+         time + "\nRESULT  : " + result + " ( PASS:  3 )\n\n" + dash + "\n" + pmem + dash + "\n" +
+         std::string(78, '=') + "\n\n";
+}
+
 TEST_F(TransmitTest, StatusResultBlock) {
   TEST_INF.test_level = 1;
   TEST_INF.pass_count = 3;
@@ -117,22 +122,10 @@ TEST_F(TransmitTest, StatusResultBlock) {
   ASSERT_EQ(recs.size(), 2u);
   std::string end;
   EXPECT_EQ(recs[1].lines, 14u);
-  EXPECT_EQ(block_with_end(recs[1].body, &end),
-            "0x01,0x03,0x00000040,"
-            "[[[[ DIAGNOSIS RESULT ]]]]                        Start:2013/02/07 15:45:12\n"
-            "                                                  End  :<END>\n"
-            "\n"
-            "PROGRAM : memtest ( VER. 8.0.0-130207154512 )\n"
-            "TITLE   : Memory Test\n"
-            "DEVICE  : MEM\n"
-            "OPTION  : LEVEL 1\n"
-            "          TIME  1 [ROUND]\n"
-            "RESULT  : OK ( PASS:  3 )\n"
-            "\n"
-            "-------------------------------------------------------------\n"
-            "-------------------------------------------------------------\n"
-            "==============================================================================\n"
-            "\n");
+  EXPECT_EQ(
+      block_with_end(recs[1].body, &end),
+      "0x01,0x03,0x00000040," + result_block("[[[[ DIAGNOSIS RESULT ]]]]                        ",
+                                             "1 [ROUND]", "OK", ""));
   EXPECT_FALSE(end.empty());
 
   // With the physical memory read, and in patrol mode (no progress record).
@@ -146,22 +139,9 @@ TEST_F(TransmitTest, StatusResultBlock) {
   ASSERT_EQ(recs.size(), 1u);
   EXPECT_EQ(recs[0].lines, 15u);
   EXPECT_EQ(block_with_end(recs[0].body, &end),
-            "0x03,0x02,0x00000000,"
-            "[[[[ PATROL DIAGNOSIS RESULT ]]]]                 Start:2013/02/07 15:45:12\n"
-            "                                                  End  :<END>\n"
-            "\n"
-            "PROGRAM : memtest ( VER. 8.0.0-130207154512 )\n"
-            "TITLE   : Memory Test\n"
-            "DEVICE  : MEM\n"
-            "OPTION  : LEVEL 1\n"
-            "          TIME  2 [MINUTE]\n"
-            "RESULT  : COMPLETED ( PASS:  3 )\n"
-            "\n"
-            "-------------------------------------------------------------\n"
-            " PMEM Total Execution Bytes : 0x123456789a\n"
-            "-------------------------------------------------------------\n"
-            "==============================================================================\n"
-            "\n");
+            "0x03,0x02,0x00000000," +
+                result_block("[[[[ PATROL DIAGNOSIS RESULT ]]]]                 ", "2 [MINUTE]",
+                             "COMPLETED", " PMEM Total Execution Bytes : 0x123456789a\n"));
 }
 
 TEST_F(TransmitTest, StatusWritesTraceLog) {
@@ -189,21 +169,6 @@ TEST_F(TransmitTest, LogRecordFiltersText) {
   EXPECT_EQ(recs[1].body, "0x02,I1   ,dt," + std::string(256, 'x') + "\n");
 }
 
-TEST_F(TransmitTest, SetupNames) {
-  EXPECT_EQ(transmit_setup("", "MEM"), -1);
-  EXPECT_EQ(transmit_setup("memtest", ""), -1);
-  EXPECT_STREQ(TEST_INF.module_name, "memtest");
-  EXPECT_EQ(transmit_setup("abcdefghijklmnopq", "D"), 0);
-  EXPECT_STREQ(TEST_INF.module_name, "abcdefghijklmnop");
-  EXPECT_STREQ(TEST_INF.device_name, "D");
-  OutputCapture cap;
-  transmit_process(2);
-  const auto recs = parse_records(cap.text());
-  ASSERT_EQ(recs.size(), 1u);
-  EXPECT_EQ(recs[0].module, "abcdefghijklmnop");
-  EXPECT_EQ(recs[0].device, "D               ");
-}
-
 TEST_F(TransmitTest, PatrolModeSendsNoProgress) {
   TEST_INF.test_mode = kModePatrol;
   OutputCapture cap;
@@ -213,11 +178,9 @@ TEST_F(TransmitTest, PatrolModeSendsNoProgress) {
   transmit_status(4, 0, 0, nullptr);
   transmit_log(1, "I0807", "dt", "x");
   transmit_process(1);
-  const auto recs = parse_records(cap.text());
-  ASSERT_EQ(recs.size(), 3u);
-  EXPECT_EQ(recs[0].type, 2u);
-  EXPECT_EQ(recs[1].type, 1u);
-  EXPECT_EQ(recs[2].type, 6u);
+  std::string types;
+  for (const auto& r : parse_records(cap.text())) types += std::to_string(r.type);
+  EXPECT_EQ(types, "216");  // status, log, process: no progress record
 }
 
 void stderr_writer(const char* data, size_t len) {
