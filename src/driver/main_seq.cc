@@ -63,11 +63,21 @@ SweepPlan sweep_plan(const ParamStruct_t& param, const uint8_t* sel) {
 }
 
 // Stand-in for the algorithms this build does not contain yet (MARCH, MASEST,
-// BMOVE, the moving inversion, the PMEM read). It says so in the trace and
-// runs nothing, so no call and no pass are counted for it. Each use below is
+// BMOVE, the moving inversion, the PMEM read). A selected test that cannot
+// run must never end in "No Error": it is reported as a parameter error
+// (title "Parameter Error") and ends the run with result 16. Each use below is
 // the one place its real call goes.
-bool not_in_build(const char* name) {
-  printfx(0x100C, "_NonPSE36MemoryTest()  %s is not available in this build\n", name);
+constexpr uint32_t kErrNotInBuild = 99;
+
+bool not_in_build(const char* name, uint32_t* r) {
+  printfx(0x100D, "_NonPSE36MemoryTest()  %s is not available in this build\n", name);
+  Error_Details = Error_Details_t{};
+  Error_Details.error_class = kClassParam;
+  Error_Details.error_code = kErrNotInBuild;
+  Error_Details.name_text = TEST_INF.module_name;
+  Error_Details.device_text = TEST_INF.device_name;
+  VykTp2MemErrorDisp(&Error_Details);
+  *r = kRcParam;
   return false;
 }
 
@@ -86,13 +96,13 @@ bool run_algorithm(uint16_t algo, uint16_t kind, void* chunk, uint32_t size, Vyk
     case kAlgoMarch:
       // WHOLE mode never runs MARCH.
       if (ctl->param->wTestMode == kTestWhole) return false;
-      return not_in_build("MARCH");
+      return not_in_build("MARCH", r);
     case kAlgoMasest:
-      return not_in_build("MASEST");
+      return not_in_build("MASEST", r);
     case kAlgoBmove:
-      return not_in_build("BMOVE");
+      return not_in_build("BMOVE", r);
     default:  // kAlgoImove; gets half the chunk in one-by-one mode
-      return not_in_build("Moving Inversion");
+      return not_in_build("Moving Inversion", r);
   }
 }
 
@@ -156,8 +166,8 @@ PassEnd run_sweeps(VykTp2MemStruct_t* ctl, uint64_t* counters, uint64_t* done, u
 
       const uint16_t algo = ctl->algo_no.load();
       if (algo == kAlgoPmem) {
-        not_in_build("PMEM read");
-        return PassEnd::kFinish;
+        not_in_build("PMEM read", r);
+        return PassEnd::kAbort;
       }
 
       uint32_t status = 0;

@@ -224,32 +224,40 @@ TEST_F(MainSeqTest, ChunksPerSweep) {
   }
 }
 
-// Sweep plans by mode and selection; algorithms not in this build run nothing.
+// Sweep plans by mode and selection; a selected algorithm that is not in this
+// build ends the run as a parameter error instead of passing untested.
 TEST_F(MainSeqTest, SweepPlans) {
   struct Case {
     const char* name;
     uint16_t mode;
     const char* sel;
     uint32_t pmem;
+    uint32_t result;
     size_t allocations, mscan_calls;
     uint32_t passes;
     const char* traced;
     const char* not_traced;
   } cases[] = {
-      {"MSCAN and IMOVE one by one", kTestOneByOne, "w---w", 0, 4, 1, 1, "MSCAN done..=0x200000",
-       "Moving Inversion is not"},
-      {"MARCH alone", kTestOneByOne, "-w---", 0, 3, 0, 0, "MARCH is not available", "MSCAN done"},
-      {"IMOVE alone", kTestOneByOne, "----w", 0, 5, 0, 0, "Moving Inversion is not available",
+      {"MSCAN and IMOVE one by one", kTestOneByOne, "w---w", 0, kRcOk, 4, 1, 1,
+       "MSCAN done..=0x200000", "Moving Inversion is not"},
+      {"MARCH alone", kTestOneByOne, "-w---", 0, kRcParam, 1, 0, 0, "MARCH is not available",
        "MSCAN done"},
-      {"nothing selected", kTestOneByOne, "-----", 0, 0, 0, 0, "Ended", "is not available"},
-      {"WHOLE", kTestWhole, "wwwww", 0, 5, 1, 0, "MASEST is not available", "MARCH is not"},
-      {"PMEM", kTestOneByOne, "-----", 1, 0, 0, 0, "PMEM read is not available", "MSCAN done"},
+      {"IMOVE alone", kTestOneByOne, "----w", 0, kRcParam, 1, 0, 0,
+       "Moving Inversion is not available", "MSCAN done"},
+      {"nothing selected", kTestOneByOne, "-----", 0, kRcOk, 0, 0, 0, "Ended", "is not available"},
+      {"WHOLE", kTestWhole, "wwwww", 0, kRcParam, 3, 1, 0, "MASEST is not available",
+       "MARCH is not"},
+      {"PMEM", kTestOneByOne, "-----", 1, kRcParam, 0, 0, 0, "PMEM read is not available",
+       "MSCAN done"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     fresh();
     Ex_pmem_FIND = c.pmem;
-    EXPECT_EQ(pass(c.mode, c.sel, 2 * kMiB), kRcOk);
+    EXPECT_EQ(pass(c.mode, c.sel, 2 * kMiB), c.result);
+    EXPECT_EQ(out_.text().find(" ABORT   : Parameter Error\n") != std::string::npos,
+              c.result == kRcParam);
+    EXPECT_EQ(Ex_lpCommittedBuffer.load(), nullptr);
     EXPECT_EQ(g_heap.calls, static_cast<int>(c.allocations));
     EXPECT_EQ(g_sweeps.size(), c.mscan_calls);
     EXPECT_EQ(Ex_pass_cnt.load(), c.passes);
@@ -260,22 +268,23 @@ TEST_F(MainSeqTest, SweepPlans) {
   }
 }
 
-// Levels 2, and 3 on the second pattern pass, count one pass when MSCAN,
-// MASEST, BMOVE and IMOVE all did work; WHOLE mode counts nothing per chunk.
-TEST_F(MainSeqTest, WholeEndOfPassCount) {
+// Levels 2, and 3 on the second pattern pass, count one more pass at the end
+// of a pattern pass when MSCAN, MASEST, BMOVE and IMOVE all did work (here on
+// top of the one pass of the single MSCAN chunk).
+TEST_F(MainSeqTest, EndOfPassCount) {
   struct Case {
     uint32_t level, pattern_pass;
     bool bmove_done;
     uint32_t passes;
-  } cases[] = {{2, 1, true, 1}, {2, 1, false, 0}, {3, 1, true, 0},
-               {3, 2, true, 1}, {1, 2, true, 0},  {0, 2, true, 0}};
+  } cases[] = {{2, 1, true, 2}, {2, 1, false, 1}, {3, 1, true, 1},
+               {3, 2, true, 2}, {1, 2, true, 1},  {0, 2, true, 1}};
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "level " << c.level << " pass " << c.pattern_pass);
     fresh();
     Ex_dwTestLevel = c.level;
     done_[2] = done_[4] = 8;
     done_[3] = c.bmove_done ? 8 : 0;
-    EXPECT_EQ(pass(kTestWhole, "wwwww", 2 * kMiB, c.pattern_pass), kRcOk);
+    EXPECT_EQ(pass(kTestOneByOne, "w----", 2 * kMiB, c.pattern_pass), kRcOk);
     EXPECT_EQ(done_[0], 2 * kMiB);
     EXPECT_EQ(Ex_pass_cnt.load(), c.passes);
   }
