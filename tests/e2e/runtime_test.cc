@@ -124,7 +124,10 @@ INSTANTIATE_TEST_SUITE_P(
                        "Starting Parameter Error(/SIZE Parameter #5)"},
         ParamErrorCase{"SaWithoutUnit",
                        {"-tp", "MSCAN", "-sa", "5"},
-                       "Starting Parameter Error(/SA Parameter #1)"}),
+                       "Starting Parameter Error(/SA Parameter #1)"},
+        // Not in this build: never an untested "No Error".
+        ParamErrorCase{"MarchNotInBuild", {"-tp", "MARCH"}, "Parameter Error"},
+        ParamErrorCase{"PmemNotInBuild", {"-tp", "PMEM"}, "Parameter Error"}),
     [](const testing::TestParamInfo<ParamErrorCase>& info) { return info.param.name; });
 
 TEST(RuntimeTest, ExitStatusIsTheLowByteOfTheResult) {
