@@ -2,6 +2,7 @@
 // differing byte and fills the error detail record.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <string>
@@ -30,80 +31,65 @@ class CompareTest : public ::testing::Test {
     std::memset(&Error_Details, 0, sizeof Error_Details);
     std::memset(TEST_INF.module_name, 0, sizeof TEST_INF.module_name);
     Ex_error_list_level = 0;
+    execute_cancel = 0;
   }
-  // The compare reports through the error lists; keep them off stdout.
-  testsupport::OutputCapture capture_;
+  testsupport::OutputCapture capture_;  // keeps the error lists off stdout
 };
 
 bool all_zero(const void* p, size_t n) {
   const auto* b = static_cast<const uint8_t*>(p);
-  for (size_t i = 0; i < n; ++i) {
-    if (b[i] != 0) return false;
-  }
-  return true;
+  return std::all_of(b, b + n, [](uint8_t x) { return x == 0; });
 }
 
-TEST_F(CompareTest, FirstDifferingByte) {
-  struct Case {
-    Unit actual;
-    uint64_t index;
-  };
+// The first differing byte, also when later bytes differ too; equal data
+// clears the record and reports nothing.
+TEST_F(CompareTest, CompareTable) {
   const Unit expected = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88};
-  const Case cases[] = {
+  const struct {
+    Unit actual;
+    int index;  // -1: equal
+  } kCases[] = {
       {{0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x99}, 7},
       {{0x10, 0x22, 0x33, 0x44, 0x55, 0x67, 0x77, 0x88}, 0},
       {{0x11, 0x22, 0x33, 0x45, 0x55, 0x66, 0x77, 0x89}, 3},
       {{0x11, 0x22, 0x33, 0x44, 0x54, 0x00, 0x00, 0x00}, 4},
       {{0x11, 0x23, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88}, 1},
+      {expected, -1},
   };
-  char marker;
-  for (const Case& c : cases) {
-    uint64_t mismatch = ~uint64_t{0};
-    ASSERT_EQ(VykTp2CompareBuffer(c.actual.data(), expected.data(), 8, &mismatch, nullptr, 3,
-                                  &marker, 0x1238),
-              kRcCompare);
-    EXPECT_EQ(mismatch, c.index);
-    EXPECT_EQ(Error_Details.mismatch_offset, c.index);
-  }
-}
-
-TEST_F(CompareTest, ErrorDetailsOfAMismatch) {
-  const Unit expected = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88};
-  const Unit actual = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x99};
   std::vector<uint8_t> buffer(64);
-  uint64_t mismatch = ~uint64_t{0};
-  ASSERT_EQ(VykTp2CompareBuffer(actual.data(), expected.data(), 8, &mismatch, nullptr, 2,
-                                buffer.data(), 0x100000010ull),
-            kRcCompare);
-  const Error_Details_t& d = Error_Details;
-  EXPECT_EQ(d.error_class, kClassCompare);
-  EXPECT_EQ(d.error_code, 2u);
-  EXPECT_EQ(d.name_text, TEST_INF.module_name);
-  EXPECT_STREQ(d.device_text, "ADDRESS;0000000000000000");
-  EXPECT_EQ(d.logical_address, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(buffer.data())));
-  EXPECT_EQ(d.offset_ref, 0x10u);  // low 32 bits of the unit offset
-  EXPECT_EQ(d.physical_address, 0u);
-  EXPECT_EQ(d.expected_data, expected.data());
-  EXPECT_EQ(d.actual_data, actual.data());
-  EXPECT_EQ(d.compare_length, 8u);
-  EXPECT_EQ(d.data_width, 32u);
-  EXPECT_EQ(d.mismatch_offset, 7u);
-  EXPECT_TRUE(all_zero(d.function_name, sizeof d.function_name));
-  // The report went out as an error list.
-  EXPECT_NE(capture_.text().find("MARCH Data Compare Error(Ref No. 2)"), std::string::npos);
-}
-
-TEST_F(CompareTest, EqualDataClearsTheRecord) {
-  Error_Details.error_class = 99;
-  Error_Details.offset_ref = 5;
-  const Unit data = {1, 2, 3, 4, 5, 6, 7, 8};
-  Unit copy = data;
-  uint64_t mismatch = ~uint64_t{0};
-  EXPECT_EQ(VykTp2CompareBuffer(copy.data(), data.data(), 8, &mismatch, nullptr, 1, &copy, 0),
-            kRcOk);
-  EXPECT_EQ(mismatch, ~uint64_t{0});
-  EXPECT_TRUE(all_zero(&Error_Details, sizeof Error_Details));
-  EXPECT_EQ(capture_.text(), "");
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.index);
+    capture_.clear();
+    std::memset(&Error_Details, 0, sizeof Error_Details);
+    Error_Details.error_class = 99;
+    uint64_t mismatch = ~uint64_t{0};
+    const uint32_t rc = VykTp2CompareBuffer(c.actual.data(), expected.data(), 8, &mismatch, nullptr,
+                                            2, buffer.data(), 0x100000010ull);
+    const Error_Details_t& d = Error_Details;
+    if (c.index < 0) {
+      EXPECT_EQ(rc, kRcOk);
+      EXPECT_EQ(mismatch, ~uint64_t{0});
+      EXPECT_TRUE(all_zero(&d, sizeof d));
+      EXPECT_EQ(capture_.text(), "");
+      continue;
+    }
+    ASSERT_EQ(rc, kRcCompare);
+    EXPECT_EQ(mismatch, static_cast<uint64_t>(c.index));
+    EXPECT_EQ(d.mismatch_offset, static_cast<uint64_t>(c.index));
+    EXPECT_EQ(d.error_class, kClassCompare);
+    EXPECT_EQ(d.error_code, 2u);
+    EXPECT_EQ(d.name_text, TEST_INF.module_name);
+    EXPECT_STREQ(d.device_text, "ADDRESS;0000000000000000");
+    EXPECT_EQ(d.logical_address, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(buffer.data())));
+    EXPECT_EQ(d.offset_ref, 0x10u);  // low 32 bits of the unit offset
+    EXPECT_EQ(d.physical_address, 0u);
+    EXPECT_EQ(d.expected_data, expected.data());
+    EXPECT_EQ(d.actual_data, c.actual.data());
+    EXPECT_EQ(d.compare_length, 8u);
+    EXPECT_EQ(d.data_width, 32u);
+    EXPECT_TRUE(all_zero(d.function_name, sizeof d.function_name));
+    EXPECT_NE(capture_.text().find("MARCH Data Compare Error(Ref No. 2)"), std::string::npos);
+  }
 }
 
 TEST_F(CompareTest, NullBuffers) {
@@ -121,23 +107,21 @@ TEST_F(CompareTest, NullBuffers) {
   EXPECT_EQ(capture_.text(), "");
 }
 
-TEST_F(CompareTest, WriteStoresTheGeneratedUnitAtItsOffset) {
+TEST_F(CompareTest, WriteAndReadAtOffset) {
   std::vector<uint8_t> buffer(0x60, 0x5a);
+  const std::vector<uint8_t> before = buffer;
   ASSERT_EQ(VykTp2WriteToMemory(buffer.data(), 0x58, nullptr, kDataCrossTalk, 8), kRcOk);
   const uint8_t want[8] = {0x40, 0, 0, 0, 0, 0, 0, 0};
   EXPECT_EQ(std::memcmp(&buffer[0x58], want, 8), 0);
-  for (size_t i = 0; i < 0x58; ++i) ASSERT_EQ(buffer[i], 0x5a) << i;
-
+  EXPECT_EQ(std::memcmp(buffer.data(), before.data(), 0x58), 0);
   Unit back{};
   ASSERT_EQ(VykTp2ReadFromMemory(buffer.data(), 0x58, nullptr, back.data(), 8), kRcOk);
   EXPECT_EQ(std::memcmp(back.data(), want, 8), 0);
-
   // A generator failure stores nothing.
   EXPECT_EQ(VykTp2WriteToMemory(buffer.data(), 0, nullptr, kDataCrossTalk, 4), kRcSyscall);
   execute_cancel = 1;
   EXPECT_EQ(VykTp2WriteToMemory(buffer.data(), 0, nullptr, kDataRepeat, 8), kRcCancel);
-  execute_cancel = 0;
-  for (size_t i = 0; i < 0x58; ++i) ASSERT_EQ(buffer[i], 0x5a) << i;
+  EXPECT_EQ(std::memcmp(buffer.data(), before.data(), 0x58), 0);
 }
 
 TEST_F(CompareTest, ComplimentBuffer) {

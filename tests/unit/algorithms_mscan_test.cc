@@ -21,42 +21,39 @@
 namespace {
 
 constexpr uint64_t kSpan = 0x8000;
+constexpr uint64_t kNone = ~uint64_t{0};
 constexpr uint8_t kSentinel = 0x5a;
 
 // Fake time of day: every reading advances by the current step.
-std::atomic<uint64_t> g_clock_ms{0};
-std::atomic<uint64_t> g_clock_step{0};
-std::atomic<int> g_clock_calls{0};
-std::atomic<int> g_cancel_at_call{-1};
+std::atomic<uint64_t> g_clock_ms{0}, g_clock_step{0};
+std::atomic<int> g_clock_calls{0}, g_cancel_at_call{-1}, g_sleeps{0};
 
 int fake_timeofday(struct timeval* tv) {
-  int call = ++g_clock_calls;
-  if (call == g_cancel_at_call.load()) execute_cancel = 1;
-  uint64_t ms = g_clock_ms.fetch_add(g_clock_step.load());
-  uint64_t total = 1700000000000ull + ms;
+  if (++g_clock_calls == g_cancel_at_call.load()) execute_cancel = 1;
+  uint64_t total = 1700000000000ull + g_clock_ms.fetch_add(g_clock_step.load());
   tv->tv_sec = static_cast<time_t>(total / 1000);
   tv->tv_usec = static_cast<suseconds_t>((total % 1000) * 1000);
   return 0;
 }
 
-// What the sweep hook does between the sweeps.
+void count_sleep(unsigned seconds) {
+  g_sleeps += static_cast<int>(seconds);
+}
+
+// What the hook does between the write and the read sweep.
 struct HookPlan {
   std::vector<std::pair<uint64_t, uint8_t>> flips;  // byte offset, bit mask
-  uint64_t written = ~uint64_t{0};
-  uint64_t new_clock_step = 0;
-  bool change_clock = false;
+  uint64_t written = kNone;
+  uint64_t read_clock_step = 0;  // 0: unchanged
   bool cancel = false;
-  std::vector<uint8_t> snapshot;
-  uint64_t snapshot_size = 0;
 };
 HookPlan g_plan;
 
 void plan_hook(void* buffer, uint64_t written) {
   auto* bytes = static_cast<uint8_t*>(buffer);
   g_plan.written = written;
-  if (g_plan.snapshot_size != 0) g_plan.snapshot.assign(bytes, bytes + g_plan.snapshot_size);
   for (auto [off, mask] : g_plan.flips) bytes[off] ^= mask;
-  if (g_plan.change_clock) g_clock_step = g_plan.new_clock_step;
+  if (g_plan.read_clock_step != 0) g_clock_step = g_plan.read_clock_step;
   if (g_plan.cancel) execute_cancel = 1;
 }
 
@@ -72,6 +69,19 @@ size_t count_of(const std::string& text, const std::string& part) {
   return n;
 }
 
+// A buffer with sentinel bytes on both sides.
+struct Guarded {
+  explicit Guarded(uint64_t size) : mem(size + 64, kSentinel), size(size) {}
+  uint8_t* data() { return mem.data() + 32; }
+  bool sentinels(size_t from, size_t to) const {
+    return std::all_of(mem.begin() + from, mem.begin() + to,
+                       [](uint8_t b) { return b == kSentinel; });
+  }
+  bool untouched() const { return sentinels(0, mem.size()); }
+  std::vector<uint8_t> mem;
+  uint64_t size;
+};
+
 class MscanTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -84,92 +94,80 @@ class MscanTest : public ::testing::Test {
     std::snprintf(TEST_INF.data_path, sizeof TEST_INF.data_path, "%s",
                   testsupport::data_dir().c_str());
     ASSERT_EQ(get_msgtbl("onl_msge.txt"), 0);
-    reset_globals();
-    Ex_dwTestLevel = 4;  // no sweep limit unless a test asks for one
+    reset();
     set_mscan_sweep_hook(&plan_hook);
     set_timeofday_fn(&fake_timeofday);
-    capture_.clear();
+    set_sleep_fn(&count_sleep);
   }
   void TearDown() override {
     set_mscan_sweep_hook(nullptr);
     set_timeofday_fn(nullptr);
-    reset_globals();
+    set_sleep_fn(nullptr);
+    reset();
+    Ex_dwTestLevel = 0;
+    execute_waitsec = 0;
+    Ex_Prev_MSec = 0;
     tp_area_ctl(kAreaFreeAll, 0);
     test_inf_clear();
   }
-  static void reset_globals() {
+  // Fresh state for the next run; level 4 has no sweep limit.
+  void reset() {
+    capture_.clear();
     g_plan = HookPlan{};
-    g_clock_ms = 0;
-    g_clock_step = 0;
-    g_clock_calls = 0;
+    g_clock_ms = g_clock_step = 0;
+    g_clock_calls = g_sleeps = 0;
     g_cancel_at_call = -1;
-    Ex_dwTestLevel = 0;
+    Ex_dwTestLevel = 4;
     execute_time = 30000;
-    execute_time_used = 0;
-    execute_waitsec_used = 0;
-    execute_cancel = 0;
+    execute_time_used = execute_waitsec_used = execute_cancel = 0;
     std::memset(Fake_Err, 0, sizeof Fake_Err);
     std::memset(&Error_Details, 0, sizeof Error_Details);
     Ex_error_list_level = 0;
   }
-  // A buffer with sentinel bytes on both sides.
-  struct Guarded {
-    explicit Guarded(uint64_t size) : mem(size + 64, kSentinel), size(size) {}
-    uint8_t* data() { return mem.data() + 32; }
-    bool guards_intact() const {
-      for (size_t i = 0; i < 32; ++i) {
-        if (mem[i] != kSentinel || mem[32 + size + i] != kSentinel) return false;
-      }
-      return true;
-    }
-    std::vector<uint8_t> mem;
-    uint64_t size;
-  };
-
   testsupport::OutputCapture capture_;
 };
 
 TEST_F(MscanTest, CleanBufferPassesAndHoldsThePattern) {
   const uint64_t size = 2 * kSpan + 0x1008;
   for (uint16_t kind : {kDataCrossTalk, kDataRepeat}) {
+    reset();
     Guarded buf(size);
-    g_plan = HookPlan{};
-    g_plan.snapshot_size = size;
     uint64_t done = 0;
     EXPECT_EQ(VykTp2MSCAN(kind, buf.data(), size, nullptr, &done), kRcOk);
     EXPECT_EQ(done, size);
     EXPECT_EQ(g_plan.written, size);
-    EXPECT_TRUE(buf.guards_intact());
-    ASSERT_EQ(g_plan.snapshot.size(), size);
+    EXPECT_TRUE(buf.sentinels(0, 32) && buf.sentinels(32 + size, buf.mem.size()));
     for (uint64_t off = 0; off < size; off += 8) {
-      ASSERT_EQ(std::memcmp(&g_plan.snapshot[off], unit_at(kind, off).data(), 8), 0)
+      ASSERT_EQ(std::memcmp(buf.data() + off, unit_at(kind, off).data(), 8), 0)
           << "kind " << kind << " offset " << off;
     }
     EXPECT_EQ(Error_Details.error_class, 0u);
+    EXPECT_EQ(count_of(capture_.text(), "Data Compare Error"), 0u);
   }
-  EXPECT_EQ(count_of(capture_.text(), "Data Compare Error"), 0u);
 }
 
-TEST_F(MscanTest, FlippedBitIsReportedLikeTheUnitAlgorithm) {
+// The first flipped bit is reported exactly once, with its unit and byte,
+// even when later units (and later bytes of the same unit) differ too.
+TEST_F(MscanTest, FirstFlippedBitIsReported) {
   const uint64_t size = 3 * kSpan + 0x40;
-  struct Case {
+  const struct {
     uint64_t byte;
     uint8_t mask;
-  };
-  const Case cases[] = {
+  } kCases[] = {
       {0x10, 0x01},         {0x13, 0x80},          {kSpan - 1, 0x10}, {kSpan, 0x02},
       {kSpan + 0x0d, 0x40}, {2 * kSpan + 7, 0x01}, {size - 8, 0x04},  {size - 1, 0x80},
   };
   for (uint16_t kind : {kDataCrossTalk, kDataRepeat}) {
-    for (const Case& c : cases) {
+    for (const auto& c : kCases) {
       SCOPED_TRACE(testing::Message() << "kind " << kind << " byte 0x" << std::hex << c.byte);
-      capture_.clear();
+      reset();
       Guarded buf(size);
-      g_plan = HookPlan{};
+      const uint64_t unit = c.byte & ~uint64_t{7};
       g_plan.flips = {{c.byte, c.mask}};
+      if ((c.byte & 7) < 7) g_plan.flips.push_back({c.byte + 1, 0x01});
+      if (c.byte + 0x18 < size) g_plan.flips.push_back({c.byte + 0x18, 0x01});
       uint64_t done = 0;
       ASSERT_EQ(VykTp2MSCAN(kind, buf.data(), size, nullptr, &done), kRcCompare);
-      const uint64_t unit = c.byte & ~uint64_t{7};
       const Error_Details_t& d = Error_Details;
       EXPECT_EQ(d.error_code, 1u);
       EXPECT_EQ(d.offset_ref, unit);
@@ -178,8 +176,9 @@ TEST_F(MscanTest, FlippedBitIsReportedLikeTheUnitAlgorithm) {
       ASSERT_NE(d.expected_data, nullptr);
       EXPECT_EQ(std::memcmp(d.expected_data, want.data(), 8), 0);
       want[c.byte - unit] ^= c.mask;
+      if ((c.byte & 7) < 7) want[c.byte - unit + 1] ^= 0x01;
       EXPECT_EQ(std::memcmp(d.actual_data, want.data(), 8), 0);
-      EXPECT_EQ(done, size);  // set by the write sweep; the read sweep did not finish
+      EXPECT_EQ(done, size);  // set by the write sweep
       std::string out = capture_.text();
       EXPECT_EQ(count_of(out, " ERROR   : MSCAN Data Compare Error(Ref No. 1)\n"), 1u);
       char act[64];
@@ -189,22 +188,19 @@ TEST_F(MscanTest, FlippedBitIsReportedLikeTheUnitAlgorithm) {
   }
 }
 
-TEST_F(MscanTest, LowestOfSeveralFlipsIsReported) {
-  const uint64_t size = 4 * kSpan;
-  Guarded buf(size);
-  g_plan.flips = {{3 * kSpan + 8, 0x01}, {kSpan + 0x21, 0x08}, {kSpan + 0x26, 0x20}};
-  EXPECT_EQ(VykTp2MSCAN(kDataCrossTalk, buf.data(), size, nullptr, nullptr), kRcCompare);
-  EXPECT_EQ(Error_Details.offset_ref, kSpan + 0x20);
-  EXPECT_EQ(Error_Details.mismatch_offset, 1u);
-}
-
+// MSCANX: the injected fault is reported once, at the first unit, with the
+// trace lines of a compare error.
 TEST_F(MscanTest, InjectedFaultReportsTheFirstUnitOnce) {
-  Fake_Err[0] = 1;
+  testsupport::TempDir dir;
+  std::snprintf(TEST_INF.trace_log_base, sizeof TEST_INF.trace_log_base, "%s/memot",
+                dir.path().c_str());
+  TEST_INF.log_size_limit = 1 << 20;
+  TEST_INF.log_generations = 2;
+  Guarded buf(2 * kSpan);
   for (uint16_t kind : {kDataCrossTalk, kDataRepeat}) {
-    capture_.clear();
-    Guarded buf(2 * kSpan);
-    uint64_t done = 0;
-    EXPECT_EQ(VykTp2MSCAN(kind, buf.data(), 2 * kSpan, nullptr, &done), kRcCompare);
+    reset();
+    Fake_Err[0] = 1;
+    EXPECT_EQ(VykTp2MSCAN(kind, buf.data(), 2 * kSpan, nullptr, nullptr), kRcCompare);
     EXPECT_EQ(Error_Details.offset_ref, 0u);
     EXPECT_EQ(Error_Details.mismatch_offset, 0u);
     const auto* actual = static_cast<const uint8_t*>(Error_Details.actual_data);
@@ -214,207 +210,144 @@ TEST_F(MscanTest, InjectedFaultReportsTheFirstUnitOnce) {
     EXPECT_EQ(std::memcmp(actual + 4, unit_at(kind, 0).data() + 4, 4), 0);
     EXPECT_EQ(count_of(capture_.text(), "MSCAN Data Compare Error(Ref No. 1)"), 1u);
   }
+  const std::string trace = testsupport::read_file(dir.file("memot_log.0"));
+  char logical[96];
+  std::snprintf(logical, sizeof logical,
+                ",I0359,Logical Address=0x%08x Physical Address=0x0000000000000000\n",
+                static_cast<unsigned>(reinterpret_cast<uintptr_t>(buf.data())));
+  for (const char* line : {",I0356,_MSCAN()  Started\n", static_cast<const char*>(logical),
+                           ",00000,_CompareBuffer()  mem_dev_name=ADDRESS;0000000000000000\n"}) {
+    EXPECT_EQ(count_of(trace, line), 2u) << line << trace;
+  }
 }
 
-TEST_F(MscanTest, BadBufferIsAParameterError) {
-  struct Case {
+// With a clock step of 10 ms the k-th check of a sweep reads start + 10k, so
+// a limit of L ms cuts the write sweep at (L/10 - 1) x 32 KiB. The hook can
+// speed the clock up for the read sweep, or cancel; cancel is checked at
+// every 32 KiB.
+TEST_F(MscanTest, LimitsAndCancel) {
+  const uint64_t size = 16 * kSpan;
+  const struct {
+    const char* name;
+    uint32_t level, time_used;
+    uint64_t time, step, read_step;
+    int cancel_at_call;
+    bool hook_cancel;
+    uint64_t flip;
+    uint32_t rc;
+    uint64_t filled, hook_written, done;
+  } kCases[] = {
+      {"level 0: 50 ms", 0, 0, 30000, 10, 0, -1, false, 4 * kSpan + 3, kRcOk, 4 * kSpan, 4 * kSpan,
+       4 * kSpan},
+      {"level 0 ignores run time", 0, 1, 320, 10, 0, -1, false, 4 * kSpan + 3, kRcOk, 4 * kSpan,
+       4 * kSpan, 4 * kSpan},
+      {"level 1: run time / 16", 1, 1, 1600, 10, 0, -1, false, 9 * kSpan + 3, kRcOk, 9 * kSpan,
+       9 * kSpan, 9 * kSpan},
+      {"level 2: no limit", 2, 0, 1600, 10, 0, -1, false, kNone, kRcOk, size, size, size},
+      {"read checks what was written", 0, 0, 30000, 10, 0, -1, false, 4 * kSpan - 8, kRcCompare,
+       4 * kSpan, 4 * kSpan, 4 * kSpan},
+      {"read sweep cut", 0, 0, 30000, 1, 25, -1, false, 2 * kSpan, kRcOk, size, size, kSpan},
+      {"cancel in write", 1, 1, 1ull << 40, 0, 0, 3, false, kNone, kRcCancel, kSpan, kNone, 0},
+      {"cancel in read", 4, 0, 30000, 0, 0, -1, true, 0, kRcCancel, size, size, size},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    reset();
+    Ex_dwTestLevel = c.level;
+    execute_time_used = c.time_used;
+    execute_time = c.time;
+    g_clock_step = c.step;
+    g_plan.read_clock_step = c.read_step;
+    g_cancel_at_call = c.cancel_at_call;
+    g_plan.cancel = c.hook_cancel;
+    if (c.flip != kNone) g_plan.flips = {{c.flip, 0x01}};
+    Guarded buf(size);
+    uint64_t done = 0;
+    EXPECT_EQ(VykTp2MSCAN(kDataCrossTalk, buf.data(), size, nullptr, &done), c.rc);
+    EXPECT_EQ(g_plan.written, c.hook_written);
+    EXPECT_EQ(done, c.done);
+    execute_cancel = 0;
+    EXPECT_EQ(Error_Details.error_class, c.rc == kRcCompare ? kClassCompare : 0u);
+    EXPECT_EQ(Error_Details.offset_ref, c.rc == kRcCompare ? c.flip : 0u);
+    const bool flipped_last = c.flip >= c.filled - 8 && c.flip < c.filled;
+    EXPECT_NE(std::memcmp(buf.data() + c.filled - 8, unit_at(kDataCrossTalk, c.filled - 8).data(),
+                          8) == 0,
+              flipped_last);
+    for (uint64_t i = c.filled; i < size; ++i) {
+      ASSERT_EQ(buf.data()[i], i == c.flip ? (kSentinel ^ 1) : kSentinel) << i;
+    }
+  }
+}
+
+// A start wait sleeps the full pause unless the run time ran out meanwhile;
+// level 0 never waits.
+TEST_F(MscanTest, StartWait) {
+  const struct {
+    uint32_t level, time_used;
+    int sleeps;
+    bool swept;
+  } kCases[] = {{1, 1, 0, false}, {1, 0, 2, true}, {0, 0, 0, true}};
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(testing::Message() << c.level << " " << c.time_used);
+    reset();
+    execute_waitsec_used = 1;
+    execute_waitsec = 2;
+    Ex_dwTestLevel = c.level;
+    execute_time_used = c.time_used;
+    execute_time = 1000;
+    Ex_Prev_MSec = 1700000000000ull - 5000;
+    Guarded buf(kSpan);
+    EXPECT_EQ(VykTp2MSCAN(kDataRepeat, buf.data(), kSpan, nullptr, nullptr), kRcOk);
+    EXPECT_EQ(g_sleeps.load(), c.sleeps);
+    EXPECT_EQ(g_plan.written, c.swept ? kSpan : kNone);
+    EXPECT_EQ(buf.untouched(), !c.swept);
+  }
+}
+
+// Bad buffers are parameter errors; size 0, a cancel before the call and an
+// unknown kind return quietly. None of them touches the buffer or `done`.
+TEST_F(MscanTest, EarlyReturnsTouchNothing) {
+  const struct {
+    uint16_t kind;
     bool null_buffer;
     uint64_t size;
+    bool cancel;
+    uint32_t rc;
+  } kCases[] = {
+      {kDataRepeat, false, 12, false, kRcParam},
+      {kDataRepeat, true, 64, false, kRcParam},
+      {kDataRepeat, false, 0x8004, false, kRcParam},
+      {kDataCrossTalk, false, 0, false, kRcOk},
+      {kDataCrossTalk, false, kSpan, true, kRcCancel},
+      {kDataRepeat, false, kSpan, true, kRcCancel},
+      {7, false, kSpan, false, kRcSyscall},
   };
-  for (Case c : {Case{false, 12}, Case{true, 64}, Case{false, 0x8004}}) {
-    capture_.clear();
-    Ex_error_list_level = 0;
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(testing::Message() << c.kind << " " << c.size << " " << c.cancel);
+    reset();
+    execute_cancel = c.cancel ? 1 : 0;
     Guarded buf(c.size);
-    uint64_t done = 0;
-    void* p = c.null_buffer ? nullptr : buf.data();
-    EXPECT_EQ(VykTp2MSCAN(kDataRepeat, p, c.size, nullptr, &done), kRcParam);
-    EXPECT_EQ(done, 0u);
-    EXPECT_EQ(g_plan.written, ~uint64_t{0});  // no sweep ran
-    for (uint8_t b : buf.mem) ASSERT_EQ(b, kSentinel);
-    EXPECT_EQ(Error_Details.error_class, kClassParam);
-    EXPECT_EQ(Error_Details.error_code, 51u);
-    EXPECT_EQ(Ex_error_list_level.load(), 0x80000000u);
-    std::string out = capture_.text();
+    uint64_t done = 0x1234;
+    EXPECT_EQ(VykTp2MSCAN(c.kind, c.null_buffer ? nullptr : buf.data(), c.size, nullptr, &done),
+              c.rc);
+    EXPECT_EQ(done, 0x1234u);
+    EXPECT_EQ(g_plan.written, c.size == 0 ? 0 : kNone);
+    EXPECT_TRUE(buf.untouched());
+    const bool param = c.rc == kRcParam;
+    EXPECT_EQ(Error_Details.error_class, param ? kClassParam : 0u);
+    EXPECT_EQ(Error_Details.error_code, param ? 51u : 0u);
+    EXPECT_EQ(Ex_error_list_level.load(), param ? 0x80000000u : 0u);
+    const std::string out = capture_.text();
     EXPECT_EQ(count_of(out,
                        " ABORT   : Getting Address is not appropriate(Bad Address "
                        "Boundary)\n"),
-              1u)
+              param ? 1u : 0u)
         << out;
     char warn[128];
     std::snprintf(warn, sizeof warn,
                   "_MSCAN()  InValid BufferSize 0x%08x%08x or LpMainMemoryBuffer is passed NULL",
                   static_cast<unsigned>(c.size >> 32), static_cast<unsigned>(c.size));
-    EXPECT_EQ(count_of(out, warn), 1u) << out;
-  }
-}
-
-// The clock advances 10 ms per reading: the first reading starts the sweep,
-// the k-th check reads start + 10k, so a limit of L ms cuts the sweep at the
-// check of offset (L/10 - 1) x 32 KiB.
-TEST_F(MscanTest, SweepLimitCutsTheWriteSweep) {
-  struct Case {
-    uint32_t level;
-    uint32_t time_used;
-    uint64_t time;
-    uint64_t cut;  // 0: no cut
-  };
-  const uint64_t size = 16 * kSpan;
-  const Case cases[] = {
-      {0, 0, 30000, 4 * kSpan},  // 50 ms
-      {0, 1, 320, 4 * kSpan},    // level 0 ignores the run time
-      {1, 1, 1600, 9 * kSpan},   // run time / 16 = 100 ms
-      {2, 0, 1600, 0},           // no limit
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << "level " << c.level << " time " << c.time);
-    Ex_dwTestLevel = c.level;
-    execute_time_used = c.time_used;
-    execute_time = c.time;
-    g_clock_step = 10;
-    Guarded buf(size);
-    g_plan = HookPlan{};
-    // A flip beyond the written part must go unnoticed; one inside is found.
-    if (c.cut != 0) g_plan.flips = {{c.cut + 3, 0x01}};
-    uint64_t done = 0;
-    EXPECT_EQ(VykTp2MSCAN(kDataCrossTalk, buf.data(), size, nullptr, &done), kRcOk);
-    uint64_t written = c.cut != 0 ? c.cut : size;
-    EXPECT_EQ(g_plan.written, written);
-    EXPECT_EQ(done, written);
-    for (uint64_t i = written; i < size; ++i) {
-      // Only the flipped bit changed the unwritten part.
-      ASSERT_EQ(buf.data()[i], i == written + 3 ? (kSentinel ^ 1) : kSentinel) << i;
-    }
-  }
-  // The read sweep checks everything that was written.
-  Ex_dwTestLevel = 0;
-  g_clock_step = 10;
-  Guarded buf(size);
-  g_plan = HookPlan{};
-  g_plan.flips = {{4 * kSpan - 8, 0x01}};
-  EXPECT_EQ(VykTp2MSCAN(kDataCrossTalk, buf.data(), size, nullptr, nullptr), kRcCompare);
-  EXPECT_EQ(Error_Details.offset_ref, 4 * kSpan - 8);
-}
-
-TEST_F(MscanTest, SweepLimitCutsTheReadSweep) {
-  const uint64_t size = 8 * kSpan;
-  Ex_dwTestLevel = 0;
-  Guarded buf(size);
-  g_clock_step = 1;  // the write sweep completes
-  g_plan.change_clock = true;
-  g_plan.new_clock_step = 25;  // the read sweep is cut at its second check
-  g_plan.flips = {{2 * kSpan, 0x01}};
-  uint64_t done = 0x77;
-  EXPECT_EQ(VykTp2MSCAN(kDataRepeat, buf.data(), size, nullptr, &done), kRcOk);
-  EXPECT_EQ(g_plan.written, size);
-  EXPECT_EQ(done, kSpan);
-  EXPECT_EQ(Error_Details.error_class, 0u);
-}
-
-TEST_F(MscanTest, CancelIsSeenWithinOneSpan) {
-  // During the write sweep: the third clock reading is the check at 32 KiB.
-  Ex_dwTestLevel = 1;
-  execute_time_used = 1;
-  execute_time = 1ull << 40;
-  g_cancel_at_call = 3;
-  const uint64_t size = 4 * kSpan;
-  Guarded buf(size);
-  EXPECT_EQ(VykTp2MSCAN(kDataCrossTalk, buf.data(), size, nullptr, nullptr), kRcCancel);
-  EXPECT_EQ(g_plan.written, ~uint64_t{0});
-  execute_cancel = 0;
-  EXPECT_EQ(std::memcmp(buf.data() + kSpan - 8, unit_at(kDataCrossTalk, kSpan - 8).data(), 8), 0);
-  for (uint64_t i = kSpan; i < size; ++i) ASSERT_EQ(buf.data()[i], kSentinel) << i;
-
-  // During the read sweep, without any time limit.
-  Ex_dwTestLevel = 4;
-  execute_time_used = 0;
-  g_cancel_at_call = -1;
-  g_plan = HookPlan{};
-  g_plan.cancel = true;
-  g_plan.flips = {{0, 0x01}};  // not reached: the cancel comes first
-  EXPECT_EQ(VykTp2MSCAN(kDataRepeat, buf.data(), size, nullptr, nullptr), kRcCancel);
-  EXPECT_EQ(Error_Details.error_class, 0u);
-}
-
-std::atomic<int> g_sleeps{0};
-void count_sleep(unsigned seconds) {
-  g_sleeps += static_cast<int>(seconds);
-}
-
-TEST_F(MscanTest, StartWait) {
-  set_sleep_fn(&count_sleep);
-  execute_waitsec_used = 1;
-  execute_waitsec = 2;
-  Ex_dwTestLevel = 1;
-  Guarded buf(kSpan);
-
-  // The run time ran out during the wait: normal end, nothing touched.
-  execute_time_used = 1;
-  execute_time = 1000;
-  Ex_Prev_MSec = 1700000000000ull - 5000;
-  g_sleeps = 0;
-  EXPECT_EQ(VykTp2MSCAN(kDataRepeat, buf.data(), kSpan, nullptr, nullptr), kRcOk);
-  EXPECT_EQ(g_sleeps.load(), 0);
-  for (uint8_t b : buf.mem) ASSERT_EQ(b, kSentinel);
-
-  // Time left: the full pause, then the sweeps.
-  execute_time_used = 0;
-  EXPECT_EQ(VykTp2MSCAN(kDataRepeat, buf.data(), kSpan, nullptr, nullptr), kRcOk);
-  EXPECT_EQ(g_sleeps.load(), 2);
-  EXPECT_EQ(g_plan.written, kSpan);
-
-  // Level 0 never waits.
-  Ex_dwTestLevel = 0;
-  EXPECT_EQ(VykTp2MSCAN(kDataRepeat, buf.data(), kSpan, nullptr, nullptr), kRcOk);
-  EXPECT_EQ(g_sleeps.load(), 2);
-
-  set_sleep_fn(nullptr);
-  execute_waitsec = 0;
-  Ex_Prev_MSec = 0;
-}
-
-TEST_F(MscanTest, TraceLines) {
-  testsupport::TempDir dir;
-  std::snprintf(TEST_INF.trace_log_base, sizeof TEST_INF.trace_log_base, "%s/memot",
-                dir.path().c_str());
-  TEST_INF.log_size_limit = 1 << 20;
-  TEST_INF.log_generations = 2;
-  Guarded buf(kSpan);
-  g_plan.flips = {{0x18, 0x01}};
-  EXPECT_EQ(VykTp2MSCAN(kDataCrossTalk, buf.data(), kSpan, nullptr, nullptr), kRcCompare);
-  std::string trace = testsupport::read_file(dir.file("memot_log.0"));
-  char logical[96];
-  std::snprintf(logical, sizeof logical,
-                ",I0359,Logical Address=0x%08x Physical Address=0x0000000000000000\n",
-                static_cast<unsigned>(reinterpret_cast<uintptr_t>(buf.data())));
-  EXPECT_EQ(count_of(trace, ",I0356,_MSCAN()  Started\n"), 1u) << trace;
-  EXPECT_EQ(count_of(trace, logical), 1u) << trace;
-  EXPECT_EQ(count_of(trace, ",00000,_CompareBuffer()  mem_dev_name=ADDRESS;0000000000000000\n"), 1u)
-      << trace;
-}
-
-// Size 0, a cancel before the call and an unknown kind touch nothing; an
-// uninterrupted run leaves the done counter alone.
-TEST_F(MscanTest, ReturnsWithoutTouchingTheBuffer) {
-  const struct {
-    uint16_t kind;
-    uint64_t size;
-    bool cancel;
-    uint32_t rc;
-    bool written;
-  } kCases[] = {{kDataCrossTalk, 0, false, kRcOk, false},
-                {kDataCrossTalk, kSpan, true, kRcCancel, false},
-                {kDataRepeat, kSpan, true, kRcCancel, false},
-                {7, kSpan, false, kRcSyscall, false},
-                {kDataRepeat, kSpan, false, kRcOk, true}};
-  for (const auto& c : kCases) {
-    SCOPED_TRACE(testing::Message() << c.kind << " " << c.size << " " << c.cancel);
-    execute_cancel = c.cancel ? 1 : 0;
-    Guarded buf(c.size);
-    uint64_t done = 0x1234;
-    EXPECT_EQ(VykTp2MSCAN(c.kind, buf.data(), c.size, nullptr, &done), c.rc);
-    EXPECT_EQ(done, 0x1234u);
-    const auto untouched = std::count(buf.mem.begin(), buf.mem.end(), kSentinel);
-    EXPECT_EQ(untouched == static_cast<std::ptrdiff_t>(buf.mem.size()), !c.written);
+    EXPECT_EQ(count_of(out, warn), param ? 1u : 0u) << out;
   }
 }
 
