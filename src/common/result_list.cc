@@ -206,6 +206,20 @@ int build_result_block(char* buf, uint32_t size, uint32_t status) {
   return static_cast<int>(out.length());
 }
 
+// The lines both lists open with, up to the RESULT line; `word` is "Error"
+// or "Abort" and `status` the status whose result word is shown.
+void list_head(TextBuilder& out, const char* word, uint32_t status, const char* start) {
+  char header[kHeaderSize];
+  out.line("%s                 Start:%s\n", title_word(), start);
+  out.line("                                                  %s:%s\n", word, TEST_INF.err.edate);
+  out.line(" PROGRAM : %s\n", create_msg_header(3, header, sizeof header, status));
+  out.line(" TITLE   : %s\n", list_title());
+  out.line(" DEVICE  : %s\n", list_device());
+  out.line(" OPTION  : LEVEL %d\n", static_cast<int>(TEST_INF.test_level));
+  out.line("           TIME  %s\n", create_msg_header(2, header, sizeof header, status));
+  out.line(" RESULT  : %s\n", create_msg_header(1, header, sizeof header, status));
+}
+
 intptr_t put_error_list(int level) {
   const intptr_t block = take_list_buffer();
   if (!buffer_ok(block)) return block;
@@ -218,14 +232,7 @@ intptr_t put_error_list(int level) {
   format_result_date(TEST_INF.test_start_time, start, sizeof start);
   char header[kHeaderSize];
 
-  out.line("%s                 Start:%s\n", title_word(), start);
-  out.line("                                                  Error:%s\n", e.edate);
-  out.line(" PROGRAM : %s\n", create_msg_header(3, header, sizeof header, 4));
-  out.line(" TITLE   : %s\n", list_title());
-  out.line(" DEVICE  : %s\n", list_device());
-  out.line(" OPTION  : LEVEL %ld\n", static_cast<long>(TEST_INF.test_level));
-  out.line("           TIME  %s\n", create_msg_header(2, header, sizeof header, 4));
-  out.line(" RESULT  : %s\n", create_msg_header(1, header, sizeof header, 4));
+  list_head(out, "Error", 4, start);
   if ((e.eset_flags & kEsetTitle) != 0) out.line(" ERROR   : %s\n", e.etitle);
   out.line(" \n");
   action_block(out);
@@ -266,16 +273,7 @@ intptr_t put_skip_abort_list(uint32_t /*kind*/) {
 
   char start[kDateSize];
   format_result_date(TEST_INF.test_start_time, start, sizeof start);
-  char header[kHeaderSize];
-
-  out.line("%s                 Start:%s\n", title_word(), start);
-  out.line("                                                  Abort:%s\n", e.edate);
-  out.line(" PROGRAM : %s\n", create_msg_header(3, header, sizeof header, 6));
-  out.line(" TITLE   : %s\n", list_title());
-  out.line(" DEVICE  : %s\n", list_device());
-  out.line(" OPTION  : LEVEL %d\n", static_cast<int>(TEST_INF.test_level));
-  out.line("           TIME  %s\n", create_msg_header(2, header, sizeof header, 6));
-  out.line(" RESULT  : %s\n", create_msg_header(1, header, sizeof header, 6));
+  list_head(out, "Abort", 6, start);
   if ((e.eset_flags & kEsetTitle) != 0) out.line(" ABORT   : %s\n", e.etitle);
   action_block(out);
   free_lines(out, e.freemsg);
