@@ -16,6 +16,7 @@
 #include "driver/memstruct.h"
 #include "params/param.h"
 #include "pmem/pmem.h"
+#include "progress/progress.h"
 
 // Taken by the cancel routine and never released. Initialised statically
 // rather than by the run controller, so that a cancel that starts before the
@@ -172,6 +173,9 @@ void Memtest_Cancel() {
     // the progress thread may still be formatting a record, and nothing of
     // them is needed again before the exit below.
   }
+  // A progress step already under way finishes before the final records,
+  // so no running record comes after the Canceled one.
+  progress_quiesce();
   const uint64_t tkind = Ex_dwDebug_TKind.load();
   printfx(0x100C, "_Cancel() Ex_dwDebug_TKind=0x%08x%08x\n", static_cast<unsigned>(tkind >> 32),
           static_cast<unsigned>(tkind));

@@ -79,11 +79,34 @@ void progress_pause_1s() {
   }
 }
 
+namespace {
+
+// Raised while a progress step may send a record. With the end flag it forms
+// a handshake (both sequentially consistent): either the step sees the end
+// flag and sends nothing, or progress_quiesce() sees the step and waits for
+// it, so no running record can follow the cancel routine's final records.
+std::atomic<int> g_step_in_flight{0};
+
+void guarded_step(void (*step)(progress_t*, char*), progress_t* rec, char* text) {
+  g_step_in_flight.store(1);
+  if (Ex_Thread_End_f.load() == 0) step(rec, text);
+  g_step_in_flight.store(0);
+}
+
+}  // namespace
+
+void progress_quiesce() {
+  // Bounded: a step that cannot finish (its output blocked) is not waited for.
+  for (int waited_ms = 0; waited_ms < 2000 && g_step_in_flight.load() != 0; ++waited_ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
+
 void Memtest_Progress(progress_t* rec) {
   char text[48] = {};
   g_loop_stop.store(false);
   while (Ex_Thread_End_f.load() == 0 && !g_loop_stop.load()) {
-    innovate_progress_time(rec, text);
+    guarded_step(&innovate_progress_time, rec, text);
     progress_pause_1s();
   }
 }
@@ -92,7 +115,7 @@ void Memtest_Progress_Infinity(progress_t* rec) {
   char text[48] = {};
   g_loop_stop.store(false);
   while (Ex_Thread_End_f.load() == 0 && !g_loop_stop.load()) {
-    innovate_progress_infinity(rec, text);
+    guarded_step(&innovate_progress_infinity, rec, text);
     progress_pause_1s();
   }
 }

@@ -25,6 +25,8 @@ void innovate_progress_time(progress_t* rec, char* text);
 void innovate_progress_infinity(progress_t* rec, char* text);
 void progress_make_message(progress_t* rec, char* text, uint32_t* pass);
 void progress_end_make_message_IA(char* text);
+// Once Ex_Thread_End_f is set: waits until no progress step is still sending.
+void progress_quiesce();
 
 // Test seam for "now" in seconds. nullptr restores time(nullptr).
 using ProgressNowFn = time_t (*)();
