@@ -23,8 +23,7 @@ constexpr double kMaxLatency = 1.0;
 #endif
 
 std::vector<std::string> run_args(const std::string& logdir, const char* level) {
-  return {"-dev", "MEM", "-lv",   level,   "-path", e2e::data_dir(), "-trc",
-          logdir, "-tp", "MSCAN", "-size", kSize,   "-data",         "ALL"};
+  return e2e::memtest_args(logdir, level, {"-tp", "MSCAN", "-size", kSize, "-data", "ALL"});
 }
 
 struct Outcome {

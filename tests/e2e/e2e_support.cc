@@ -159,6 +159,13 @@ bool parse_status(const Record& r, Status* s) {
   return true;
 }
 
+std::vector<std::string> memtest_args(const std::string& logdir, const char* level,
+                                      const std::vector<std::string>& more) {
+  std::vector<std::string> a = {"-dev", "MEM", "-lv", level, "-path", data_dir(), "-trc", logdir};
+  a.insert(a.end(), more.begin(), more.end());
+  return a;
+}
+
 RunResult run_memtest(const std::vector<std::string>& args, const RunOptions& opts) {
   RunResult result;
   int pipefd[2];

@@ -50,6 +50,10 @@ std::string emulator_command();
 
 RunResult run_memtest(const std::vector<std::string>& args, const RunOptions& opts = {});
 
+// "-dev MEM -lv <level> -path <data> -trc <logdir>" followed by more.
+std::vector<std::string> memtest_args(const std::string& logdir, const char* level,
+                                      const std::vector<std::string>& more = {});
+
 // Splits out into records; returns an error text for the first malformed byte.
 std::string parse_records(const std::string& out, std::vector<Record>* records);
 

@@ -9,18 +9,10 @@ namespace {
 using e2e::RunResult;
 using testing::HasSubstr;
 
-std::vector<std::string> mscan_args(const std::string& logdir, const char* level, const char* tp,
-                                    std::vector<std::string> more = {}) {
-  std::vector<std::string> a = {"-dev",          "MEM",  "-lv",  level, "-path",
-                                e2e::data_dir(), "-trc", logdir, "-tp", tp};
-  a.insert(a.end(), more.begin(), more.end());
-  return a;
-}
-
 TEST(MscanRunTest, SixtyFourMegabytesBothPatternsPass) {
   e2e::TempDir logs;
-  const RunResult r =
-      e2e::run_memtest(mscan_args(logs.path(), "1", "MSCAN", {"-size", "64", "-data", "ALL"}));
+  const RunResult r = e2e::run_memtest(
+      e2e::memtest_args(logs.path(), "1", {"-tp", "MSCAN", "-size", "64", "-data", "ALL"}));
   ASSERT_EQ(r.parse_error, "");
   EXPECT_EQ(r.exit_status, 1);
   const auto statuses = e2e::of_type(r.records, 2);
@@ -55,7 +47,7 @@ void expect_one_mscan_error_list(const RunResult& r, unsigned flags) {
 
 TEST(MscanRunTest, MscanxOnlineReportsOneErrorList) {
   e2e::TempDir logs;
-  const RunResult r = e2e::run_memtest(mscan_args(logs.path(), "1", "MSCANX"));
+  const RunResult r = e2e::run_memtest(e2e::memtest_args(logs.path(), "1", {"-tp", "MSCANX"}));
   ASSERT_EQ(r.parse_error, "");
   EXPECT_EQ(r.exit_status, 0);  // 1024 in its low 8 bits
   expect_one_mscan_error_list(r, 0x06);
@@ -71,7 +63,7 @@ TEST(MscanRunTest, MscanxOnlineReportsOneErrorList) {
 
 TEST(MscanRunTest, MscanxPatrolReportsErrorListThenErrorEnded) {
   e2e::TempDir logs;
-  const RunResult r = e2e::run_memtest(mscan_args(logs.path(), "0", "MSCANX"));
+  const RunResult r = e2e::run_memtest(e2e::memtest_args(logs.path(), "0", {"-tp", "MSCANX"}));
   ASSERT_EQ(r.parse_error, "");
   EXPECT_EQ(r.exit_status, 0);
   expect_one_mscan_error_list(r, 0x06);
@@ -91,7 +83,8 @@ TEST(MscanRunTest, MscanxPatrolReportsErrorListThenErrorEnded) {
 
 TEST(MscanRunTest, PatrolCleanRunAtLevelZero) {
   e2e::TempDir logs;
-  const RunResult r = e2e::run_memtest(mscan_args(logs.path(), "0", "MSCAN", {"-data", "REPEAT"}));
+  const RunResult r =
+      e2e::run_memtest(e2e::memtest_args(logs.path(), "0", {"-tp", "MSCAN", "-data", "REPEAT"}));
   ASSERT_EQ(r.parse_error, "");
   EXPECT_EQ(r.exit_status, 1);
   const auto statuses = e2e::of_type(r.records, 2);

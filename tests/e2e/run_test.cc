@@ -14,15 +14,6 @@ using e2e::RunResult;
 using testing::HasSubstr;
 using testing::StartsWith;
 
-std::vector<std::string> base_args(const char* level, const std::string& logdir) {
-  return {"-dev", "MEM", "-lv", level, "-path", e2e::data_dir(), "-trc", logdir};
-}
-
-std::vector<std::string> with(std::vector<std::string> args, const std::vector<std::string>& more) {
-  args.insert(args.end(), more.begin(), more.end());
-  return args;
-}
-
 std::string read_file(const std::string& path) {
   std::ifstream in(path);
   std::stringstream ss;
@@ -41,7 +32,7 @@ void expect_well_formed(const RunResult& r) {
 
 TEST(RunTest, OnlineLevelOneRunEndsNoError) {
   e2e::TempDir logs;
-  const RunResult r = e2e::run_memtest(with(base_args("1", logs.path()), {"-tp", "MSCAN"}));
+  const RunResult r = e2e::run_memtest(e2e::memtest_args(logs.path(), "1", {"-tp", "MSCAN"}));
   expect_well_formed(r);
   EXPECT_EQ(r.exit_status, 1);
   ASSERT_GE(r.records.size(), 4u);
@@ -86,7 +77,7 @@ TEST(RunTest, OnlineLevelOneRunEndsNoError) {
 
 TEST(RunTest, PatrolLevelZeroRunSendsNoProgressAndStatusWithFlagOne) {
   e2e::TempDir logs;
-  const RunResult r = e2e::run_memtest(with(base_args("0", logs.path()), {"-tp", "MSCAN"}));
+  const RunResult r = e2e::run_memtest(e2e::memtest_args(logs.path(), "0", {"-tp", "MSCAN"}));
   expect_well_formed(r);
   EXPECT_EQ(r.exit_status, 1);
   EXPECT_TRUE(e2e::of_type(r.records, 3).empty());
@@ -105,7 +96,7 @@ TEST(RunTest, PatrolLevelZeroRunSendsNoProgressAndStatusWithFlagOne) {
 
 TEST(RunTest, FirstLogEntrySendsProcessRecordsAroundTheRotation) {
   e2e::TempDir logs;
-  const RunResult r = e2e::run_memtest(with(base_args("0", logs.path()), {"-tp", "MSCAN"}));
+  const RunResult r = e2e::run_memtest(e2e::memtest_args(logs.path(), "0", {"-tp", "MSCAN"}));
   expect_well_formed(r);
   const auto process = e2e::of_type(r.records, 6);
   ASSERT_GE(process.size(), 2u);
@@ -118,7 +109,7 @@ TEST(RunTest, FirstLogEntrySendsProcessRecordsAroundTheRotation) {
 TEST(RunTest, DebugSwitchWritesTheDebugLog) {
   e2e::TempDir logs;
   const RunResult r =
-      e2e::run_memtest(with(base_args("1", logs.path()), {"-tp", "MSCAN", "-debug"}));
+      e2e::run_memtest(e2e::memtest_args(logs.path(), "1", {"-tp", "MSCAN", "-debug"}));
   EXPECT_EQ(r.exit_status, 1);
   const std::string debug = read_file(logs.path() + "/memod_log.0");
   EXPECT_THAT(debug, HasSubstr("main()  memtest_exec() return=1\n"));

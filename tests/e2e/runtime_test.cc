@@ -9,18 +9,10 @@ namespace {
 using e2e::RunResult;
 using testing::HasSubstr;
 
-std::vector<std::string> args_with(const std::string& logdir, const char* level,
-                                   std::vector<std::string> more) {
-  std::vector<std::string> a = {"-dev",  "MEM",           "-lv",  level,
-                                "-path", e2e::data_dir(), "-trc", logdir};
-  a.insert(a.end(), more.begin(), more.end());
-  return a;
-}
-
 TEST(RuntimeTest, TimedRunRepeatsUntilTheTimeIsUsedAndCompletes) {
   e2e::TempDir logs;
   const RunResult r =
-      e2e::run_memtest(args_with(logs.path(), "1", {"-tp", "MSCAN", "-runtime", "3"}));
+      e2e::run_memtest(e2e::memtest_args(logs.path(), "1", {"-tp", "MSCAN", "-runtime", "3"}));
   ASSERT_EQ(r.parse_error, "");
   EXPECT_EQ(r.exit_status, 1);
   EXPECT_GE(r.seconds, 3.0);
@@ -60,7 +52,7 @@ TEST(RuntimeTest, TimedRunRepeatsUntilTheTimeIsUsedAndCompletes) {
 
 TEST(RuntimeTest, LevelTwoWithoutRuntimeMakesOneRunAndEndsNoError) {
   e2e::TempDir logs;
-  const RunResult r = e2e::run_memtest(args_with(logs.path(), "2", {"-tp", "MSCAN"}));
+  const RunResult r = e2e::run_memtest(e2e::memtest_args(logs.path(), "2", {"-tp", "MSCAN"}));
   ASSERT_EQ(r.parse_error, "");
   EXPECT_EQ(r.exit_status, 1);
   const auto statuses = e2e::of_type(r.records, 2);
@@ -86,7 +78,7 @@ class ParamErrorTest : public testing::TestWithParam<ParamErrorCase> {};
 TEST_P(ParamErrorTest, AbortListWithTitleAndStatus6) {
   const ParamErrorCase& c = GetParam();
   e2e::TempDir logs;
-  const RunResult r = e2e::run_memtest(args_with(logs.path(), "1", c.keywords));
+  const RunResult r = e2e::run_memtest(e2e::memtest_args(logs.path(), "1", c.keywords));
   ASSERT_EQ(r.parse_error, "");
   EXPECT_EQ(r.exit_status, 16);
   const auto statuses = e2e::of_type(r.records, 2);
@@ -137,9 +129,9 @@ TEST(RuntimeTest, ExitStatusIsTheLowByteOfTheResult) {
     int exit_status;
   };
   const std::vector<Case> cases = {
-      {args_with(logs.path(), "1", {"-tp", "MSCAN"}), 1},
-      {args_with(logs.path(), "1", {"-tp", "MSCANX"}), 1024 & 0xff},
-      {args_with(logs.path(), "1", {"-tp", "NONE"}), 16},
+      {e2e::memtest_args(logs.path(), "1", {"-tp", "MSCAN"}), 1},
+      {e2e::memtest_args(logs.path(), "1", {"-tp", "MSCANX"}), 1024 & 0xff},
+      {e2e::memtest_args(logs.path(), "1", {"-tp", "NONE"}), 16},
       {{"-dev", "MEM", "-lv", "1"}, 255},
   };
   for (const auto& c : cases) {
