@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "algorithms/mscan.h"
-#include "driver/memstruct.h"
-#include "params/param.h"
+#include "state/memstruct.h"
+#include "state/param_block.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include "algorithms/pattern.h"
 #include "common/logfile.h"
 #include "common/test_inf.h"
-#include "driver/memstruct.h"
+#include "state/memstruct.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include "common/logfile.h"
 #include "common/result_list.h"
 #include "common/test_inf.h"
-#include "driver/memstruct.h"
+#include "state/memstruct.h"
 
 char err_msg[80];
 

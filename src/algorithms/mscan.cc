@@ -15,9 +15,9 @@
 #include "algorithms/pattern.h"
 #include "common/logfile.h"
 #include "common/test_inf.h"
-#include "driver/memstruct.h"
-#include "params/param.h"
 #include "progress/clock.h"
+#include "state/memstruct.h"
+#include "state/param_block.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 
 #include <cstdlib>
 
-#include "driver/memstruct.h"
-#include "params/param.h"
+#include "state/memstruct.h"
+#include "state/param_block.h"
 
 uint8_t* bpPtnData = nullptr;
 

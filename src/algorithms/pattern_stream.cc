@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "algorithms/pattern.h"
-#include "driver/memstruct.h"
+#include "state/memstruct.h"
 
 namespace {
 

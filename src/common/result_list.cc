@@ -14,8 +14,8 @@
 #include "common/logfile.h"
 #include "common/test_inf.h"
 #include "common/transmit.h"
-#include "params/param.h"
-#include "pmem/pmem.h"
+#include "state/param_block.h"
+#include "state/pmem_state.h"
 
 namespace {
 

@@ -13,10 +13,10 @@
 #include "common/logfile.h"
 #include "common/transmit.h"
 #include "driver/main_seq.h"
-#include "driver/memstruct.h"
-#include "params/param.h"
-#include "pmem/pmem.h"
 #include "progress/progress.h"
+#include "state/memstruct.h"
+#include "state/param_block.h"
+#include "state/pmem_state.h"
 
 // Taken by the cancel routine and never released. Initialised statically
 // rather than by the run controller, so that a cancel that starts before the
@@ -25,11 +25,6 @@ pthread_mutex_t mutex = PTHREAD_MUTEX_INITIALIZER;
 
 namespace {
 
-enum EndOwner : int { kEndFree = 0, kEndCancel = 1, kEndNormal = 2 };
-
-std::atomic<int> g_end_owner{kEndFree};
-std::atomic<bool> g_cancel_started{false};
-std::atomic<bool> g_test_parked{false};
 // Guards cancel_handler while the run controller clears and re-stores it, so
 // the signal thread never sees the short gap in between.
 pthread_mutex_t g_handler_mutex = PTHREAD_MUTEX_INITIALIZER;
@@ -66,10 +61,10 @@ void* signal_thread_main(void*) {
 // when it did not within the guard time.
 bool wait_for_test_thread() {
   for (int waited = 0; waited < kParkWaitMs; ++waited) {
-    if (g_test_parked.load(std::memory_order_acquire)) return true;
+    if (test_thread_parked()) return true;
     sleep_ms(1);
   }
-  return g_test_parked.load(std::memory_order_acquire);
+  return test_thread_parked();
 }
 
 }  // namespace
@@ -110,30 +105,13 @@ void sigint_function() {
   if (handler != nullptr) handler();
 }
 
-bool memtest_claim_end() {
-  int expected = kEndFree;
-  if (g_end_owner.compare_exchange_strong(expected, kEndNormal)) return true;
-  return expected == kEndNormal;
-}
-
-void cancel_checkpoint() {
-  if (g_cancel_started.load(std::memory_order_acquire)) park_forever();
-}
-
-void park_forever() {
-  g_test_parked.store(true, std::memory_order_release);
-  for (;;) pause();
-}
-
 void Memtest_Cancel() {
   pthread_mutex_lock(&mutex);
-  int expected = kEndFree;
-  if (!g_end_owner.compare_exchange_strong(expected, kEndCancel)) {
+  if (!memtest_claim_cancel()) {
     // The test has already finished and is sending its own final records;
     // that end stands, and this cancel only waits for the process to end.
     for (;;) pause();
   }
-  g_cancel_started.store(true, std::memory_order_release);
   execute_cancel = 1;
 
   // The cancel works with the state of the test thread, so it waits until

@@ -8,6 +8,7 @@
 #include <pthread.h>
 
 #include "common/test_inf.h"
+#include "state/process_end.h"
 
 // Taken by the cancel routine and never released.
 extern pthread_mutex_t mutex;
@@ -21,14 +22,3 @@ void sigint_function();
 void sigint_handler_lock();
 void sigint_handler_unlock();
 [[noreturn]] void Memtest_Cancel();
-
-// The end of the process belongs to whoever claims it first: the cancel
-// routine, or a normal end (main's final report, the progress thread's
-// clock-back end). Returns false when a cancel already owns it.
-bool memtest_claim_end();
-// Called by the test thread at its stopping points: when a cancel is under
-// way, the thread stops here for good (the cancel routine ends the process),
-// so it touches no memory the cancel routine releases.
-void cancel_checkpoint();
-// Stops the calling thread for good; the cancel routine ends the process.
-[[noreturn]] void park_forever();

@@ -9,7 +9,7 @@
 
 #include "common/logfile.h"
 #include "driver/main_seq.h"
-#include "driver/memstruct.h"
+#include "state/memstruct.h"
 
 namespace {
 

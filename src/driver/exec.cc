@@ -14,11 +14,11 @@
 #include "common/transmit.h"
 #include "driver/cancel.h"
 #include "driver/main_seq.h"
-#include "driver/memstruct.h"
 #include "params/param.h"
-#include "pmem/pmem.h"
 #include "progress/clock.h"
 #include "progress/progress.h"
+#include "state/memstruct.h"
+#include "state/pmem_state.h"
 
 namespace {
 

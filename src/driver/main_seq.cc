@@ -11,10 +11,10 @@
 #include "common/logfile.h"
 #include "common/test_inf.h"
 #include "driver/cancel.h"
-#include "driver/memstruct.h"
 #include "params/param.h"
-#include "pmem/pmem.h"
 #include "progress/clock.h"
+#include "state/memstruct.h"
+#include "state/pmem_state.h"
 
 namespace {
 

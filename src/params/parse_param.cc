@@ -3,10 +3,10 @@
 #include <cstring>
 
 #include "common/logfile.h"
-#include "driver/memstruct.h"
 #include "params/param.h"
 #include "params/param_rules.h"
 #include "params/param_text.h"
+#include "state/memstruct.h"
 
 namespace {
 

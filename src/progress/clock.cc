@@ -6,9 +6,9 @@
 #include <cerrno>
 #include <ctime>
 
-#include "driver/cancel.h"
-#include "driver/memstruct.h"
-#include "params/param.h"
+#include "state/memstruct.h"
+#include "state/param_block.h"
+#include "state/process_end.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <thread>
 
-#include "driver/cancel.h"
-#include "driver/memstruct.h"
+#include "state/memstruct.h"
+#include "state/process_end.h"
 
 // Written by the run controller before the thread starts, then only by the
 // progress thread; main reads elapsed_time after the join.

@@ -2,9 +2,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "driver/memstruct.h"
-#include "params/param.h"
 #include "progress/progress.h"
+#include "state/memstruct.h"
+#include "state/param_block.h"
 
 namespace {
 

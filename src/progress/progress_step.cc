@@ -5,10 +5,10 @@
 #include "common/logfile.h"
 #include "common/test_inf.h"
 #include "common/transmit.h"
-#include "driver/memstruct.h"
-#include "params/param.h"
-#include "pmem/pmem.h"
 #include "progress/progress.h"
+#include "state/memstruct.h"
+#include "state/param_block.h"
+#include "state/pmem_state.h"
 
 namespace {
 

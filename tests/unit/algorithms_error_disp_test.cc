@@ -8,7 +8,7 @@
 #include "common/eset.h"
 #include "common/logfile.h"
 #include "common/test_inf.h"
-#include "driver/memstruct.h"
+#include "state/memstruct.h"
 #include "test_support.h"
 
 namespace {

@@ -13,7 +13,7 @@
 #include "algorithms/pattern.h"
 #include "common/logfile.h"
 #include "common/test_inf.h"
-#include "driver/memstruct.h"
+#include "state/memstruct.h"
 #include "params/param.h"
 #include "progress/clock.h"
 #include "test_support.h"

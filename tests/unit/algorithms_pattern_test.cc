@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "algorithms/pattern.h"
-#include "driver/memstruct.h"
+#include "state/memstruct.h"
 #include "params/param.h"
 
 namespace {

@@ -17,7 +17,7 @@
 #include "common/test_inf.h"
 #include "common/transmit.h"
 #include "params/param.h"
-#include "pmem/pmem.h"
+#include "state/pmem_state.h"
 #include "test_support.h"
 
 namespace commontest {

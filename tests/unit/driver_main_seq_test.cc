@@ -13,9 +13,9 @@
 #include "common/test_inf.h"
 #include "common/transmit.h"
 #include "driver/main_seq.h"
-#include "driver/memstruct.h"
+#include "state/memstruct.h"
 #include "params/param.h"
-#include "pmem/pmem.h"
+#include "state/pmem_state.h"
 #include "progress/clock.h"
 #include "test_support.h"
 

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "common/test_inf.h"
-#include "driver/memstruct.h"
+#include "state/memstruct.h"
 #include "params/param.h"
 #include "test_support.h"
 

@@ -4,7 +4,7 @@
 #include <chrono>
 #include <ctime>
 
-#include "driver/memstruct.h"
+#include "state/memstruct.h"
 #include "params/param.h"
 #include "progress/clock.h"
 

@@ -12,9 +12,9 @@
 
 #include "common/test_inf.h"
 #include "common/transmit.h"
-#include "driver/memstruct.h"
+#include "state/memstruct.h"
 #include "params/param.h"
-#include "pmem/pmem.h"
+#include "state/pmem_state.h"
 #include "progress/progress.h"
 #include "test_support.h"
 

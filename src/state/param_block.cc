@@ -1,4 +1,4 @@
-#include "params/param.h"
+#include "state/param_block.h"
 
 ParamStruct_t ParamStruct;
 uint8_t Fake_Err[8];

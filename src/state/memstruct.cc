@@ -1,4 +1,4 @@
-#include "driver/memstruct.h"
+#include "state/memstruct.h"
 
 VykTp2MemStruct_t VykTp2MemStruct;
 Error_Details_t Error_Details;

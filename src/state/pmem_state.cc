@@ -1,4 +1,4 @@
-#include "pmem/pmem.h"
+#include "state/pmem_state.h"
 
 std::atomic<uint32_t> Ex_pmem_1round_sec{0};
 uint64_t Ex_test_ad_now;

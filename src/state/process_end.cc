@@ -1,0 +1,41 @@
+#include "state/process_end.h"
+
+#include <unistd.h>
+
+#include <atomic>
+
+namespace {
+
+enum EndOwner : int { kEndFree = 0, kEndCancel = 1, kEndNormal = 2 };
+
+std::atomic<int> g_end_owner{kEndFree};
+std::atomic<bool> g_cancel_started{false};
+std::atomic<bool> g_test_parked{false};
+
+}  // namespace
+
+bool memtest_claim_end() {
+  int expected = kEndFree;
+  if (g_end_owner.compare_exchange_strong(expected, kEndNormal)) return true;
+  return expected == kEndNormal;
+}
+
+bool memtest_claim_cancel() {
+  int expected = kEndFree;
+  if (!g_end_owner.compare_exchange_strong(expected, kEndCancel)) return false;
+  g_cancel_started.store(true, std::memory_order_release);
+  return true;
+}
+
+void cancel_checkpoint() {
+  if (g_cancel_started.load(std::memory_order_acquire)) park_forever();
+}
+
+void park_forever() {
+  g_test_parked.store(true, std::memory_order_release);
+  for (;;) pause();
+}
+
+bool test_thread_parked() {
+  return g_test_parked.load(std::memory_order_acquire);
+}
