@@ -1,0 +1,57 @@
+// Files, temporary directories and data tables of the tests.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ts {
+
+// The tests/ folder of the source tree.
+std::string test_dir();
+
+std::string read_file(const std::string& path);
+void write_file(const std::string& path, const std::string& text);
+
+// A fresh directory under /tmp, removed with its files at the end.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+// One row of a data table: its line in the file and its columns.
+struct Row {
+  std::string where;  // "file:line", for failure messages
+  std::vector<std::string> cols;
+  const std::string& operator[](size_t i) const { return cols.at(i); }
+};
+// Reads tests/<name>: one row per line, columns separated by " | ", blanks
+// around each column trimmed; blank lines and lines starting with '#' are
+// skipped. Every row must have ncols columns.
+std::vector<Row> read_table(const std::string& name, size_t ncols);
+
+// A block of "key: value" lines; a table of blocks is separated by lines
+// that start with "== ", which name the block.
+struct Block {
+  std::string name, where;
+  std::vector<std::pair<std::string, std::string>> entries;
+  std::string get(const std::string& key, const std::string& fallback = "") const;
+  std::vector<std::string> all(const std::string& key) const;
+};
+std::vector<Block> read_blocks(const std::string& name);
+
+// Splits on blanks; "double quotes" keep blanks inside a word (the quotes
+// are dropped) and \n, \t, \\, \" are escapes.
+std::vector<std::string> split_words(std::string_view text);
+// Replaces every "$NAME" in text by value.
+std::string substitute(std::string text, const std::string& name, const std::string& value);
+
+}  // namespace ts

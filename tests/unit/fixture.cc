@@ -1,0 +1,197 @@
+#include "fixture.h"
+
+#include <sys/time.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+#include "algorithms/mscan.h"
+#include "algorithms/pattern.h"
+#include "common/logfile.h"
+#include "common/test_inf.h"
+#include "common/transmit.h"
+#include "driver/main_seq.h"
+#include "params/param.h"
+#include "progress/clock.h"
+#include "progress/progress.h"
+#include "state/memstruct.h"
+#include "state/param_block.h"
+#include "state/pmem_state.h"
+
+namespace ut {
+namespace {
+
+World g_world;
+std::mutex g_output_mu;  // the progress thread may write records too
+
+void capture(const char* data, size_t len) {
+  std::lock_guard<std::mutex> lock(g_output_mu);
+  g_world.output.append(data, len);
+}
+
+int fake_timeofday(struct timeval* tv) {
+  tv->tv_sec = static_cast<time_t>(g_world.now_us / 1000000);
+  tv->tv_usec = static_cast<suseconds_t>(g_world.now_us % 1000000);
+  g_world.now_us += g_world.step_us;
+  return 0;
+}
+
+void fake_sleep(unsigned seconds) {
+  g_world.sleeps += seconds;
+  g_world.now_us += uint64_t{seconds} * 1000000;
+  if (g_world.cancel_after_sleeps >= 0 &&
+      g_world.sleeps >= static_cast<unsigned>(g_world.cancel_after_sleeps)) {
+    execute_cancel = 1;
+  }
+}
+
+void* fake_chunk_alloc(size_t size) {
+  if (g_world.chunk_calls++ == g_world.chunk_fail_at) return nullptr;
+  void* p = std::malloc(size);
+  g_world.chunk_sizes.push_back(static_cast<uint32_t>(size));
+  g_world.live_chunks.insert(p);
+  return p;
+}
+
+void fake_chunk_free(void* p) {
+  g_world.live_chunks.erase(p);
+  std::free(p);
+}
+
+void reset_state() {
+  tp_area_ctl(kAreaFreeAll, 0);
+  test_inf_clear();
+  ParamStruct = ParamStruct_t{};
+  std::memset(Fake_Err, 0, sizeof Fake_Err);
+  execute_time = 30000;
+  execute_time_used = execute_infinity_used = execute_size_used = 0;
+  execute_waitsec = execute_waitsec_used = execute_pa_used = execute_cancel = 0;
+  Ex_test_ad = 0;
+  Ex_pmem_FIND = 0;
+  lpTempString = nullptr;
+  Total_Execute_Size = 0x200000;
+  Algo_Count_ForProgress = 0;
+
+  memstruct_clear(&VykTp2MemStruct);
+  VykTp2MemStruct.param = &ParamStruct;
+  Error_Details = Error_Details_t{};
+  Ex_argc = 0;
+  Ex_argv = nullptr;
+  Ex_dwTestLevel = 1;
+  Ex_ret_thread_memtest = 1;
+  Ex_dwReturnValue = 1;
+  Ex_Thread_End_f = 0;
+  Ex_Prev_MSec = 0;
+  Ex_pass_cnt = 0;
+  Ex_error_list_level = 0;
+  Ex_lpCommittedBuffer = nullptr;
+  Ex_Committed_dwSize = 0;
+  Ex_dwDebug_TKind = 0;
+  Ex_MemStruct = nullptr;
+  std::memset(Ex_progress_end_msg, 0, sizeof Ex_progress_end_msg);
+  Commit_Size = 0x4000000;
+
+  Ex_pmem_1round_sec = 0;
+  Ex_test_ad_now = 0;
+  Ex_test_ad_end_now = 0;
+  Ex_dwlDebug_MSize = 0;
+  Ex_physical_ad = 0;
+
+  progress = progress_t{};
+  Ex_thread_counter = 0;
+  substantial_f = 0;
+  old_times = 0;
+  Ex_infini_start_time = 0;
+  Ex_infini_cnt = 0;
+}
+
+}  // namespace
+
+World& world() {
+  return g_world;
+}
+
+Args::Args(const std::string& words) : text_(ts::split_words(words)) {
+  text_.insert(text_.begin(), "memtest");
+  for (std::string& s : text_) ptrs_.push_back(s.data());
+  ptrs_.push_back(nullptr);
+}
+
+void MemtestTest::reset() {
+  setenv("TZ", "UTC", 1);
+  tzset();
+  reset_state();
+  {
+    std::lock_guard<std::mutex> lock(g_output_mu);
+    g_world = World{};
+  }
+  for (int i = 0; i < 10; ++i) {
+    for (const char* family : {"memot", "memod"}) {
+      std::remove(logs_.file(std::string(family) + "_log." + std::to_string(i)).c_str());
+    }
+  }
+  set_output_writer(&capture);
+  set_timeofday_fn(&fake_timeofday);
+  set_sleep_fn(&fake_sleep);
+  set_progress_now_fn([] { return static_cast<time_t>(g_world.now_us / 1000000); });
+  set_progress_end_fn([](int status) {
+    g_world.end_status = status;
+    ++g_world.end_calls;
+  });
+  set_progress_claim_fn([] { return g_world.claim_result; });
+  set_chunk_allocator(&fake_chunk_alloc, &fake_chunk_free);
+  set_param_text_alloc(nullptr);
+  set_mscan_sweep_hook(nullptr);
+
+  transmit_setup("memtest", "MEM");
+  TEST_INF.test_mode = kModeOnline;
+  TEST_INF.test_level = 1;
+  TEST_INF.log_size_limit = 1 << 24;
+  TEST_INF.log_generations = 4;
+  TEST_INF.runtime = 0x70000000;
+  TEST_INF.test_start_time = static_cast<time_t>(kStartSec);
+  std::snprintf(TEST_INF.data_path, sizeof TEST_INF.data_path, "%s/../data",
+                ts::test_dir().c_str());
+  std::snprintf(TEST_INF.trace_log_base, sizeof TEST_INF.trace_log_base, "%s",
+                logs_.file("memot").c_str());
+  std::snprintf(TEST_INF.debug_log_base, sizeof TEST_INF.debug_log_base, "%s",
+                logs_.file("memod").c_str());
+  ASSERT_EQ(tp_area_ctl(kAreaCreate, 1024), 0);
+  ASSERT_EQ(get_msgtbl("onl_msge.txt"), 0);
+}
+
+void MemtestTest::release() {
+  set_output_writer(nullptr);
+  set_timeofday_fn(nullptr);
+  set_sleep_fn(nullptr);
+  set_progress_now_fn(nullptr);
+  set_progress_end_fn(nullptr);
+  set_progress_claim_fn(nullptr);
+  set_chunk_allocator(nullptr, nullptr);
+  set_param_text_alloc(nullptr);
+  for (void* p : g_world.live_chunks) std::free(p);
+  g_world.live_chunks.clear();
+  reset_state();
+}
+
+std::string MemtestTest::output() const {
+  std::lock_guard<std::mutex> lock(g_output_mu);
+  return g_world.output;
+}
+
+std::vector<ts::Record> MemtestTest::records() const {
+  std::vector<ts::Record> recs;
+  const std::string error = ts::parse_records(output(), &recs);
+  EXPECT_EQ(error, "");
+  return recs;
+}
+
+size_t count_of(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+}  // namespace ut

@@ -1,0 +1,71 @@
+// The one fixture of the unit tests: every process-wide object back to its
+// start value, every seam on a fake (clock, sleep, progress clock and end,
+// chunk heap, record output), logs in a fresh directory and the shipped
+// online message table loaded.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "files.h"
+#include "records.h"
+
+namespace ut {
+
+inline constexpr uint64_t kMiB = 0x100000;
+// 2023-11-14 22:13:20 UTC: far from the epoch, so a time since the epoch shows.
+inline constexpr uint64_t kStartSec = 1700000000;
+
+// The fake world behind the seams; tests read and steer it directly.
+struct World {
+  uint64_t now_us = kStartSec * 1000000;  // wall clock
+  uint64_t step_us = 0;                   // added after every clock read
+  unsigned sleeps = 0;                    // seconds slept (each advances the clock)
+  int cancel_after_sleeps = -1;           // sets execute_cancel after this many sleeps
+  // Chunk heap: real blocks, counted; the call numbered fail_at (from 0) fails.
+  int chunk_calls = 0, chunk_fail_at = -1;
+  std::vector<uint32_t> chunk_sizes;
+  std::set<void*> live_chunks;
+  // Progress thread ends: the status it asked for, and whether it may claim.
+  int end_status = -1, end_calls = 0;
+  bool claim_result = true;
+  std::string output;  // records written so far
+};
+World& world();
+
+// Program arguments as main gets them: program name first, null last.
+class Args {
+ public:
+  explicit Args(const std::string& words);  // split like a shell, see ts::split_words
+  char** argv() { return ptrs_.data(); }
+  int argc() const { return static_cast<int>(ptrs_.size()) - 1; }
+
+ private:
+  std::vector<std::string> text_;
+  std::vector<char*> ptrs_;
+};
+
+class MemtestTest : public testing::Test {
+ protected:
+  void SetUp() override { reset(); }
+  void TearDown() override { release(); }
+  // Back to a fresh state (table loops call it between rows).
+  void reset();
+  void release();
+
+  std::vector<ts::Record> records() const;
+  std::string output() const;  // the records written so far
+  std::string trace_log() const { return ts::read_file(logs_.file("memot_log.0")); }
+  std::string debug_log() const { return ts::read_file(logs_.file("memod_log.0")); }
+
+  ts::TempDir logs_;
+};
+
+// Occurrences of part in text.
+size_t count_of(const std::string& text, const std::string& part);
+
+}  // namespace ut
