@@ -73,6 +73,8 @@ struct TEST_INF_t {
   std::atomic<uint32_t> last_elapsed;
   std::atomic<uint32_t> last_remaining;
   std::atomic<uint32_t> last_percent;
+  // Set when a status record goes out; running progress records stop then.
+  std::atomic<uint32_t> final_status_sent;
 };
 
 extern TEST_INF_t TEST_INF;

@@ -29,4 +29,5 @@ void test_inf_clear() {
   TEST_INF.last_elapsed = 0;
   TEST_INF.last_remaining = 0;
   TEST_INF.last_percent = 0;
+  TEST_INF.final_status_sent = 0;
 }

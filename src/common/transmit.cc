@@ -38,6 +38,8 @@ void write_stdout(const char* data, size_t len) {
   }
 }
 
+void write_record(const char* data, size_t len, bool running);
+
 // Largest record: a result list (33024 bytes) with its header and fields.
 constexpr size_t kRecordCapacity = 34 * 1024;
 // "ONLPTL," and the fixed-width length field with its comma.
@@ -67,14 +69,15 @@ class RecordBuilder {
     len_ += n;
   }
 
-  void send() {
+  // A running record is dropped once a final status has gone out.
+  void send(bool running = false) {
     // Only a text cut at the capacity can lack the final newline.
     if (data_[len_ - 1] != '\n') data_[len_++] = '\n';
     char prefix[kPrefixLen + 1];
     std::snprintf(prefix, sizeof prefix, "ONLPTL,0x%08x,",
                   static_cast<uint32_t>(len_ - kPrefixLen));
     std::memcpy(data_, prefix, kPrefixLen);
-    output_record(data_, len_);
+    write_record(data_, len_, running);
   }
 
  private:
@@ -110,7 +113,19 @@ constexpr uint32_t kResultBlockSize = 2048;
 }  // namespace
 
 void output_record(const char* data, size_t len) {
+  write_record(data, len, false);
+}
+
+namespace {
+
+// Once a status record is on its way, the run is over for the controlling
+// process: a running progress record of the progress thread, which may still
+// be ticking until the test thread has stopped it, must not follow it. The
+// flag is set and tested under the output lock, so a running record either
+// goes out before the status or not at all.
+void write_record(const char* data, size_t len, bool running) {
   std::lock_guard<std::mutex> lock(g_output_mu);
+  if (running && TEST_INF.final_status_sent.load() != 0) return;
   OutputWriter writer = g_writer.load();
   if (writer != nullptr) {
     writer(data, len);
@@ -118,6 +133,13 @@ void output_record(const char* data, size_t len) {
     write_stdout(data, len);
   }
 }
+
+void mark_final_status() {
+  std::lock_guard<std::mutex> lock(g_output_mu);
+  TEST_INF.final_status_sent.store(1);
+}
+
+}  // namespace
 
 void set_output_writer(OutputWriter writer) {
   std::lock_guard<std::mutex> lock(g_output_mu);
@@ -159,7 +181,7 @@ int transmit_progress(uint32_t elapsed, uint32_t second, uint32_t percent, uint3
   TEST_INF.last_percent.store(percent);
   RecordBuilder rec(kRecProgress, 1);
   rec.append("0x%08x,0x%08x,0x%02x,0x%02x,%s\n", elapsed, second, percent, state, text ? text : "");
-  rec.send();
+  rec.send(state == 1);
   return 0;
 }
 
@@ -171,6 +193,7 @@ int transmit_process(uint32_t code) {
 }
 
 int transmit_status(uint32_t status, uint32_t flags, uint32_t value, const char* text) {
+  mark_final_status();
   if (const StatusInfo* info = find_status(status)) {
     char progress_text[80];
     std::snprintf(progress_text, sizeof progress_text, info->progress_text, TEST_INF.module_name);
