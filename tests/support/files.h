@@ -1,6 +1,7 @@
 // Files, temporary directories and data tables of the tests.
 #pragma once
 
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -47,6 +48,9 @@ struct Block {
   std::vector<std::string> all(const std::string& key) const;
 };
 std::vector<Block> read_blocks(const std::string& name);
+inline void PrintTo(const Block& b, std::ostream* os) {
+  *os << b.where;
+}
 
 // Splits on blanks; "double quotes" keep blanks inside a word (the quotes
 // are dropped) and \n, \t, \\, \" are escapes.

@@ -32,6 +32,7 @@ std::string regex_escape(const std::string& s) {
 const std::pair<const char*, const char*> kNamed[] = {
     {"date", R"(20\d\d/\d\d/\d\d \d\d:\d\d:\d\d)"},
     {"stamp", R"(\d\d/\d\d/\d\d \d\d:\d\d:\d\d \d{3}\.\d{3})"},
+    {"tmpdir", R"(/tmp/memtest_test\.[A-Za-z0-9]{6})"},
 };
 
 bool line_matches(const std::string& pattern, const std::string& actual) {
@@ -39,10 +40,14 @@ bool line_matches(const std::string& pattern, const std::string& actual) {
   std::string re;
   size_t pos = 0;
   for (size_t open; (open = pattern.find("{{", pos)) != std::string::npos;) {
-    const size_t close = pattern.find("}}", open + 2);
+    size_t close = pattern.find("}}", open + 2);
     if (close == std::string::npos) break;
-    re += regex_escape(pattern.substr(pos, open - pos)) +
-          "(?:" + pattern.substr(open + 2, close - open - 2) + ")";
+    while (close + 2 < pattern.size() && pattern[close + 2] == '}') ++close;  // "{8}}}"
+    std::string part = pattern.substr(open + 2, close - open - 2);
+    for (const auto& [name, regex] : kNamed) {
+      if (part == name) part = regex;
+    }
+    re += regex_escape(pattern.substr(pos, open - pos)) + "(?:" + part + ")";
     pos = close + 2;
   }
   re += regex_escape(pattern.substr(pos));

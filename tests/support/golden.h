@@ -3,7 +3,8 @@
 // A golden file holds the expected text literally, except that a part written
 // {{regex}} matches what the regular expression matches within its line.
 // Named parts: {{date}} a result date "2026/12/06 07:00:00", {{stamp}} a log
-// stamp "26/12/06 07:00:00 123.456". Lines are compared one by one.
+// stamp "26/12/06 07:00:00 123.456", {{tmpdir}} a test's temporary
+// directory. Lines are compared one by one.
 //
 // With MEMTEST_BLESS=1 in the environment a mismatching golden file is
 // rewritten from the actual text (dates and stamps masked); review the

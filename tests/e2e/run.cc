@@ -1,0 +1,135 @@
+#include "run.h"
+
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+
+extern char** environ;
+
+namespace e2e {
+namespace {
+
+double now() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+std::vector<std::string> child_env(const Options& opts) {
+  std::vector<std::string> env;
+  for (char** e = environ; *e != nullptr; ++e) {
+    const std::string entry(*e);
+    if (entry.rfind("VYK_data=", 0) != 0 && entry.rfind("VYK_log=", 0) != 0) env.push_back(entry);
+  }
+  // A sanitizer report in the binary under test fails the test through an
+  // exit status no run ends with otherwise. The cancel ends the process while
+  // the progress thread runs: that thread is left on purpose.
+  env.push_back("TSAN_OPTIONS=halt_on_error=1:exitcode=66:report_thread_leaks=0:atexit_sleep_ms=0");
+  env.push_back("ASAN_OPTIONS=halt_on_error=1:exitcode=86");
+  env.push_back("UBSAN_OPTIONS=halt_on_error=1:exitcode=87");
+  env.insert(env.end(), opts.env.begin(), opts.env.end());
+  return env;
+}
+
+std::vector<char*> pointers(std::vector<std::string>& v) {
+  std::vector<char*> p;
+  for (std::string& s : v) p.push_back(s.data());
+  p.push_back(nullptr);
+  return p;
+}
+
+}  // namespace
+
+std::string data_dir() {
+  return MEMTEST_DATA_PATH;
+}
+
+bool slow_build() {
+#ifdef MEMTEST_E2E_SLOW
+  return true;
+#else
+  return false;
+#endif
+}
+
+Result run(const std::vector<std::string>& args, const Options& opts) {
+  Result res;
+  const std::string bin = MEMTEST_BIN_PATH;
+  const std::string name = opts.argv0.empty() ? bin : opts.argv0;
+  std::string exe = bin;
+  std::vector<std::string> argv = {name};
+#ifdef MEMTEST_EMULATOR
+  exe = MEMTEST_EMULATOR;
+  argv = {exe, "-0", name, bin};  // qemu's -0 sets the name the program sees
+#endif
+  argv.insert(argv.end(), args.begin(), args.end());
+  std::vector<std::string> env = child_env(opts);
+  int fds[2];
+  if (pipe(fds) != 0) return res;
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  posix_spawn_file_actions_adddup2(&fa, fds[1], 1);
+  posix_spawn_file_actions_addclose(&fa, fds[0]);
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  sigset_t mask, defaults;
+  sigemptyset(&mask);
+  if (opts.sigint_blocked) sigaddset(&mask, SIGINT);
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGINT);
+  posix_spawnattr_setsigmask(&attr, &mask);
+  posix_spawnattr_setsigdefault(&attr, &defaults);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  pid_t pid = -1;
+  std::vector<char*> argp = pointers(argv), envp = pointers(env);
+  const double start = now();
+  const int rc = posix_spawn(&pid, exe.c_str(), &fa, &attr, argp.data(), envp.data());
+  posix_spawn_file_actions_destroy(&fa);
+  posix_spawnattr_destroy(&attr);
+  close(fds[1]);
+  if (rc != 0) {
+    close(fds[0]);
+    res.error = std::string("spawn failed: ") + std::strerror(rc);
+    return res;
+  }
+  double signalled = -1;
+  for (char buf[65536];;) {
+    const double t = now() - start;
+    if (signalled < 0 && ((opts.sigint_after >= 0 && t >= opts.sigint_after) ||
+                          (opts.sigint_on_first_output && !res.out.empty()))) {
+      for (int i = 0; i < opts.sigint_count; ++i) kill(pid, SIGINT);
+      signalled = now();
+    }
+    if (t > opts.timeout) {
+      kill(pid, SIGKILL);
+      res.error = "timed out";
+    }
+    pollfd pfd{fds[0], POLLIN, 0};
+    const int pr = poll(&pfd, 1, signalled < 0 && opts.sigint_after >= 0 ? 1 : 100);
+    if (pr <= 0) continue;
+    const ssize_t n = read(fds[0], buf, sizeof buf);
+    if (n > 0) {
+      res.out.append(buf, static_cast<size_t>(n));
+    } else if (n == 0 || errno != EINTR) {
+      break;
+    }
+  }
+  close(fds[0]);
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  res.seconds = now() - start;
+  if (signalled >= 0) res.signal_to_exit = now() - signalled;
+  res.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  res.term_signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+  const std::string err = ts::parse_records(res.out, &res.records);
+  if (res.error.empty()) res.error = err;
+  return res;
+}
+
+}  // namespace e2e

@@ -1,0 +1,36 @@
+// Runs the real memtest binary and takes its standard output apart.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "records.h"
+
+namespace e2e {
+
+struct Options {
+  std::vector<std::string> env;  // extra NAME=value entries (VYK_data/VYK_log are dropped)
+  std::string argv0;             // program name to pass; empty: the binary's path
+  double sigint_after = -1;      // send SIGINT this many seconds after the start
+  bool sigint_on_first_output = false;
+  // Start the child with SIGINT blocked, as a controller that must not lose
+  // an early interrupt does.
+  bool sigint_blocked = false;
+  int sigint_count = 1;  // signals sent back to back
+  double timeout = 120;  // killed after this many seconds
+};
+
+struct Result {
+  std::string out;
+  std::vector<ts::Record> records;
+  std::string error;  // "" when every byte belonged to a well-formed record
+  int exit_status = -1, term_signal = 0;
+  double seconds = 0, signal_to_exit = -1;
+};
+
+Result run(const std::vector<std::string>& args, const Options& opts = {});
+std::string data_dir();
+// Sanitized and emulated builds run many times slower.
+bool slow_build();
+
+}  // namespace e2e
