@@ -29,7 +29,7 @@ namespace {
 using ut::MemtestTest;
 using Words = std::vector<std::string>;
 const std::regex kConv(R"(%[-+ #0]*\d*(?:\.\d+)?((?:hh|h|ll|l|z|j|t)?[diouxXcsp]))");
-const std::regex kBar("\\|"), kCalls(" ; "), kBlank(" [td]=(?= |$)|^ ");
+const std::regex kBar("\\|"), kCalls(" ; "), kBlank(" [td]=(?= |$)|^ "), kNewline("\n");
 const std::regex kTime(R"(20\d\d/\d\d/\d\d [\d:]{8}|\d\d/\d\d/\d\d [\d:]{8} [\d.]{7})");
 
 std::string expand(std::string s) {
@@ -45,9 +45,7 @@ std::string expand(std::string s) {
 constexpr char kFields[] =
     "dev=%s|mode=%u|lv=%u|path=%s|trc=%s|log=%d|gen=%u|dbg=%u|rt=%u|tb=%s|db=%s|msgs=%u|"
     "module=%s|device=%s|flags=0x%x|name=%s|edev=%s|date=%s|title=%s|sys=%s|errno=%d";
-Words fields() {
-  const TEST_INF_t& t = TEST_INF;
-  const ErrorRecord& e = t.err;
+Words fields(const TEST_INF_t& t = TEST_INF, const ErrorRecord& e = TEST_INF.err) {
   char b[8192];
   int n = std::snprintf(b, sizeof b, kFields, t.dev_arg, t.test_mode.load(), t.test_level,
                         t.data_path, t.trace_dir, t.log_size_limit, t.log_generations,
@@ -61,6 +59,12 @@ Words fields() {
 }
 
 TEST_F(MemtestTest, CommonLibraryTablesAndScripts) {
+  // The version record ends the program: checked in a child process.
+  GTEST_FLAG_SET(death_test_style, "fast");  // no re-run of the program: works under an emulator
+  set_output_writer([](const char* data, size_t len) { std::fwrite(data, 1, len, stderr); });
+  EXPECT_EXIT(transmit_module_vl(4, ut::Args("-lv 1 -VL").argv()), testing::ExitedWithCode(0),
+              "^ONLPTL,0x00000042,0x05,0x01,memtest         ,MEM             ,\n"
+              "8\\.0\\.0-130207154512  \n$");
   auto call = [&](const std::string& text) -> std::string {
     ut::Args args(text);  // "memtest", the call's name, its arguments, nullptr
     char buf[600] = {}, **a = args.argv() + 1;
@@ -125,14 +129,12 @@ TEST_F(MemtestTest, CommonLibraryTablesAndScripts) {
       for (size_t i = 0; const std::string& f : fields()) out += f != before[i++] ? " " + f : "";
       for (const auto& rec : records()) out += " r" + std::to_string(rec.type) + "=" + rec.body;
       out = std::regex_replace(out + " t=" + trace_log() + " d=" + debug_log(), kTime, "@");
-      out = std::regex_replace(out, kBlank, "");
-      for (size_t p; (p = out.find('\n')) != std::string::npos;) out.replace(p, 1, "\\n");
+      out = std::regex_replace(std::regex_replace(out, kBlank, ""), kNewline, "\\n");
       EXPECT_EQ(out.empty() ? "-" : out, expand(r[1])) << r.where;
     }
   }
-  for (const std::string name : {"records", "lists", "rotation"}) {
-    reset();
-    std::string out;
+  for (std::string out; const std::string name : {"records", "lists", "rotation"}) {
+    reset(), out.clear();
     for (const ts::Row& r : ts::read_table("unit/data/common_" + name + ".txt", 1)) {
       ut::world().output.clear();
       const std::string rc = call(expand(r[0]));
@@ -162,8 +164,7 @@ TEST_F(MemtestTest, CommonLibraryFromTwoThreads) {
       printfx(0x1005, "_w()  %d %03d\n", id, i), transmit_progress(i, id, 0, 2, big.c_str());
   };
   std::thread a(work, 1), b(work, 2);
-  a.join(), b.join();
-  dup2(saved, STDOUT_FILENO), close(saved), reader.join(), close(fds[0]);
+  a.join(), b.join(), dup2(saved, STDOUT_FILENO), close(saved), reader.join(), close(fds[0]);
   const auto recs = (ut::world().output = got, records());
   EXPECT_EQ(ts::of_type(recs, kRecLog).size() + ts::of_type(recs, kRecProgress).size(), 4000u);
   std::string codes;
