@@ -2,7 +2,6 @@
 // routines, and random argument lists.
 #include <cstdlib>
 #include <cstring>
-#include <map>
 #include <random>
 #include <set>
 #include <sstream>
@@ -16,14 +15,6 @@ namespace {
 
 constexpr uint32_t kUntouched = 0xDEADBEEF;
 int g_fail_at = 0;  // the working-text allocation that fails, counted from 1
-
-using Kv = std::map<std::string, std::string>;
-// "k=v k=v" over base (a key base lacks then shows as a difference).
-Kv kv(const std::string& text, Kv base = {}) {
-  for (const std::string& w : ts::split_words(text))
-    base[w.substr(0, w.find('='))] = w.substr(w.find('=') + 1);
-  return base;
-}
 
 // "{N*c}" stands for N copies of c.
 std::string expand(std::string s) {
@@ -67,7 +58,7 @@ using params = ut::MemtestTest;
 
 TEST_F(params, ParseAndPrescanTables) {
   for (const bool prescan : {false, true}) {
-    Kv base;
+    ut::KeyValues base;
     for (const ts::Row& row : ts::read_table(
              prescan ? "unit/data/params_prescan.txt" : "unit/data/params_parse.txt", 4)) {
       SCOPED_TRACE(row.where);
@@ -83,8 +74,8 @@ TEST_F(params, ParseAndPrescanTables) {
       set_param_text_alloc([](size_t n) { return --g_fail_at == 0 ? nullptr : std::malloc(n); });
       g_fail_at = row[0].starts_with("nomem") ? row[0].back() - '0' : 0;
       const int64_t rc = prescan ? Pre_Getp_ForProgress(args.argv()) : parse(args);
-      if (base.empty()) base = kv(row[2]);
-      EXPECT_EQ(kv(state(rc)), kv(row[2], base));
+      if (base.empty()) base = ut::key_values(row[2]);
+      EXPECT_EQ(ut::key_values(state(rc)), ut::key_values(row[2], base));
       EXPECT_TRUE(row[3] == "-" || trace_log().find(row[3]) != std::string::npos) << trace_log();
     }
   }
