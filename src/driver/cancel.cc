@@ -29,6 +29,7 @@ namespace {
 // the signal thread never sees the short gap in between.
 pthread_mutex_t g_handler_mutex = PTHREAD_MUTEX_INITIALIZER;
 std::atomic<bool> g_signal_thread_started{false};
+std::atomic<CancelExitFn> g_exit_fn{nullptr};
 
 // How long the cancel routine waits for the test thread to reach a stopping
 // point. The test thread reaches one within a 32 KiB sweep step, a parser
@@ -89,6 +90,10 @@ void sigint_setup(CancelHandler routine) {
     g_signal_thread_started.store(false);
   }
   pthread_attr_destroy(&attr);
+}
+
+void set_cancel_exit_fn(CancelExitFn fn) {
+  g_exit_fn.store(fn);
 }
 
 void sigint_handler_lock() {
@@ -159,5 +164,6 @@ void Memtest_Cancel() {
           static_cast<unsigned>(tkind));
   transmit_status(2, 0, 0, nullptr);
   std::fflush(nullptr);
+  if (CancelExitFn fn = g_exit_fn.load()) fn(2);
   _exit(2);
 }

@@ -194,4 +194,11 @@ size_t count_of(const std::string& text, const std::string& part) {
   return n;
 }
 
+KeyValues key_values(const std::string& text, KeyValues base) {
+  for (const std::string& w : ts::split_words(text)) {
+    base[w.substr(0, w.find('='))] = w.substr(w.find('=') + 1);
+  }
+  return base;
+}
+
 }  // namespace ut

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -67,5 +68,11 @@ class MemtestTest : public testing::Test {
 
 // Occurrences of part in text.
 size_t count_of(const std::string& text, const std::string& part);
+
+// "key=value key=value" as a map, laid over base: a table's first row names
+// every key of an outcome and later rows only what differs from it (a key the
+// base lacks then shows up as a difference).
+using KeyValues = std::map<std::string, std::string>;
+KeyValues key_values(const std::string& text, KeyValues base = {});
 
 }  // namespace ut

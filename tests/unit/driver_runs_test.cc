@@ -1,0 +1,97 @@
+// The main sequence and the run loop over table rows, and the cancel routine.
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+#include <thread>
+
+#include "algorithms/mscan.h"
+#include "driver/cancel.h"
+#include "driver/exec.h"
+#include "driver/main_seq.h"
+#include "fixture.h"
+#include "params/param.h"
+#include "state/memstruct.h"
+
+namespace {
+
+using ut::world;
+
+std::string g_kinds;                        // data kind of every MSCAN call
+uint32_t g_advance_ms, g_cancel_at, g_err;  // see driver_runs.txt
+
+// MSCAN's call between its sweeps: the chunk in use is on record for the cancel.
+void mscan_seen(void* buffer, uint64_t) {
+  EXPECT_TRUE(Ex_lpCommittedBuffer == buffer && Ex_Committed_dwSize == world().chunk_sizes.back());
+  g_kinds += (g_kinds.empty() ? "" : ",") + std::to_string(VykTp2MemStruct.data_kind);
+  world().now_us += uint64_t{g_advance_ms} * 1000;
+  if (--g_cancel_at == 0) execute_cancel = 1;
+}
+
+using driver = ut::MemtestTest;
+
+TEST_F(driver, MainSequenceAndRunLoop) {
+  ut::KeyValues base;
+  for (const ts::Row& row : ts::read_table("unit/data/driver_runs.txt", 5)) {
+    reset();
+    set_mscan_sweep_hook(&mscan_seen);
+    g_kinds.clear();
+    g_advance_ms = g_cancel_at = 0;
+    uint8_t sel[5] = {};
+    uint64_t done[5] = {}, counters = 0;
+    ut::Args args(row[1]);
+    Pre_Getp_ForProgress(Ex_argv = args.argv());
+    if (row[0] == "mem") VykTp2ParseParam2(Ex_argv, &VykTp2MemStruct, sel, &g_err);
+    for (const auto& [k, text] : ut::key_values(row[2] == "-" ? "" : row[2])) {
+      const uint64_t v = std::stoull(text, nullptr, k == "sel" ? 2 : 0);
+      for (int i = 0; i < 5 && k == "sel"; ++i) sel[i] = (v >> (4 - i)) & 1 ? kAlgoSelected : 0;
+      if (k == "done") done[2] = done[3] = done[4] = v;
+      if (k == "commit") Commit_Size = v;
+      if (k == "advance") g_advance_ms = v;
+      if (k == "fail") world().chunk_fail_at = v;
+      if (k == "tkind") Ex_dwDebug_TKind = counters = v;
+      if (k == "cancel") g_cancel_at = v;
+      if (k == "ret") Ex_dwReturnValue = v;
+    }
+    const uint32_t rc =
+        row[0] == "mem" ? VykTp2Mem(&VykTp2MemStruct, &counters, done, sel) : nonthread_memtest();
+    std::ostringstream s;
+    const auto& sizes = world().chunk_sizes;
+    s << "rc=" << rc << " mscan=" << (g_kinds.empty() ? "-" : g_kinds) << " passes=" << Ex_pass_cnt
+      << " runs=" << ut::count_of(trace_log(), "memtest argv=")
+      << " err=" << Error_Details.error_class << "/" << Error_Details.error_code << "/"
+      << Error_Details.function_name << " ret=" << Ex_dwReturnValue << " endf=" << Ex_Thread_End_f
+      << " kind=" << VykTp2MemStruct.data_kind << " chunks=" << world().chunk_calls << "*0x"
+      << std::hex << (sizes.empty() ? 0 : sizes.back()) << " tkind=0x" << Ex_dwDebug_TKind
+      << " held=" << world().live_chunks.size() + Ex_Committed_dwSize + !!Ex_lpCommittedBuffer;
+    if (base.empty()) base = ut::key_values(row[3]);
+    EXPECT_EQ(ut::key_values(s.str()), ut::key_values(row[3], base)) << row.where;
+    EXPECT_TRUE(row[4] == "-" || output().find(row[4]) != std::string::npos) << output();
+  }
+}
+
+// A cancel at level 1 (the fixture's) with the progress thread running, a
+// chunk held and a parse under way: in this order the Ixx90 log record, the
+// Canceled progress record (state 3) and status 2; chunk and text released,
+// the progress thread told to stop, exit status 2. The cancel claims the end
+// of the process for good, so it runs in a child.
+using driverDeathTest = ut::MemtestTest;
+
+TEST_F(driverDeathTest, CancelTellsTheProgressThreadToStop) {
+  auto cancel = [] {
+    Ex_lpCommittedBuffer = VykTp2GetMemoryChunk(0x1000, nullptr);
+    lpTempString = static_cast<char*>(std::malloc(2048));
+    std::thread(&park_forever).detach();  // the test thread, stopped at a checkpoint
+    set_cancel_exit_fn([](int code) {
+      std::fprintf(stderr, "%sthread end %u, chunks %zu, chunk %p, text %p, exit %d\n",
+                   world().output.c_str(), Ex_Thread_End_f.load(), world().live_chunks.size(),
+                   Ex_lpCommittedBuffer.load(), static_cast<void*>(lpTempString), code);
+    });
+    Memtest_Cancel();
+  };
+  EXPECT_EXIT(
+      cancel(), testing::ExitedWithCode(2),
+      ",I0390,[^\n]*memtest was Canceled\n.*,0x03,I0399:<<memtest Canceled>>\n.*\n0x02,0x02,"
+      "0x00000000,.*\nthread end 1, chunks 0, chunk \\(nil\\), text \\(nil\\), exit 2\n$");
+}
+
+}  // namespace

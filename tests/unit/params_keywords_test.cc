@@ -1,0 +1,122 @@
+// The keyword parser and the run-setting pre-scan: table rows, the small text
+// routines, and random argument lists.
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <set>
+#include <sstream>
+
+#include "common/test_inf.h"
+#include "fixture.h"
+#include "params/param.h"
+#include "state/memstruct.h"
+
+namespace {
+
+constexpr uint32_t kUntouched = 0xDEADBEEF;
+int g_fail_at = 0;  // the working-text allocation that fails, counted from 1
+
+// "{N*c}" stands for N copies of c.
+std::string expand(std::string s) {
+  for (size_t at; (at = s.find('{')) != std::string::npos;)
+    s.replace(at, s.find('}', at) - at + 1, std::stoul(s.substr(at + 1)), s[s.find('}', at) - 1]);
+  return s;
+}
+
+uint8_t g_algo[5];
+uint32_t g_err;
+// One parse as the main sequence makes it: algo_array zeroed first.
+uint32_t parse(ut::Args& args) {
+  std::memset(g_algo, 0, sizeof g_algo);
+  g_err = kUntouched;
+  return VykTp2ParseParam2(args.argv(), &VykTp2MemStruct, g_algo, &g_err);
+}
+
+// Everything a parse or a pre-scan may set; the working text must be gone
+// and the two sizes equal.
+std::string state(int64_t rc) {
+  std::string algos, fakes;
+  for (uint8_t b : g_algo) algos += b == kAlgoSelected ? 'w' : b == 0 ? '0' : '?';
+  for (int i = 0; i < 6; ++i) fakes += Fake_Err[i] ? '1' : '0';
+  const ParamStruct_t& p = ParamStruct;
+  std::ostringstream s;
+  s << "rc=" << rc << " err=" << (g_err == kUntouched ? "-" : std::to_string(g_err))
+    << " test=" << p.wTestMode << " use=" << p.wUseMode << " data=" << p.wDataMode
+    << " algos=" << algos << " fakes=" << fakes << " lv=" << Ex_dwTestLevel
+    << " time=" << execute_time << " tused=" << execute_time_used
+    << " inf=" << execute_infinity_used << " sused=" << execute_size_used
+    << " wait=" << execute_waitsec << " wused=" << execute_waitsec_used << " pmem=" << Ex_pmem_FIND
+    << " algo=" << VykTp2MemStruct.algo_no << " nonpse=" << +VykTp2MemStruct.use_nonpse
+    << " unit=" << VykTp2MemStruct.size_unit << " sa=" << p.dwSaValue << " rt=" << TEST_INF.runtime
+    << " count=" << Algo_Count_ForProgress << " text=" << (lpTempString ? "held" : "-") << std::hex
+    << " size=0x" << p.dwSize << (p.dwlSize == p.dwSize ? "" : "(dwlSize-differs)") << " pa=0x"
+    << Ex_test_ad << " total=0x" << Total_Execute_Size;
+  return s.str();
+}
+
+using params = ut::MemtestTest;
+
+TEST_F(params, ParseAndPrescanTables) {
+  for (const bool prescan : {false, true}) {
+    ut::KeyValues base;
+    for (const ts::Row& row : ts::read_table(
+             prescan ? "unit/data/params_prescan.txt" : "unit/data/params_parse.txt", 4)) {
+      SCOPED_TRACE(row.where);
+      reset();
+      Ex_dwTestLevel = prescan ? 9 : 0;  // the pre-scan sets it itself
+      TEST_INF.runtime = 0;
+      g_err = kUntouched;  // the pre-scan has no outputs of the parser's
+      std::memset(g_algo, 0, sizeof g_algo);
+      ut::Args args(row[1] == "-" ? "" : expand(row[1]));
+      if (row[0] == "prescan") Pre_Getp_ForProgress(args.argv());
+      if (row[0] == "parse") parse(args);
+      execute_cancel = row[0] == "cancel";
+      set_param_text_alloc([](size_t n) { return --g_fail_at == 0 ? nullptr : std::malloc(n); });
+      g_fail_at = row[0].starts_with("nomem") ? row[0].back() - '0' : 0;
+      const int64_t rc = prescan ? Pre_Getp_ForProgress(args.argv()) : parse(args);
+      if (base.empty()) base = ut::key_values(row[2]);
+      EXPECT_EQ(ut::key_values(state(rc)), ut::key_values(row[2], base));
+      EXPECT_TRUE(row[3] == "-" || trace_log().find(row[3]) != std::string::npos) << trace_log();
+    }
+  }
+}
+
+TEST_F(params, SmallTextRoutines) {
+  for (const ts::Row& row : ts::read_table("unit/data/params_numbers.txt", 3)) {
+    const std::vector<std::string> in = ts::split_words(row[1]);
+    char pa[] = "#################";
+    uint32_t value = 77;
+    const bool hex = row[0] == "get_pa_str";
+    const int32_t rc = hex ? get_pa_str(std::stoull(in[0], nullptr, 16), pa)
+                           : VykTp2StringToLong(in[0].c_str(), &value, std::stoi(in[1]));
+    EXPECT_EQ(std::to_string(rc) + " " + (hex ? pa : std::to_string(value)), row[2]) << row.where;
+  }
+}
+
+// Random argument lists through the pre-scan and the parser: no overrun (run
+// under ASan/UBSan), the working text always released, only known outcomes.
+TEST_F(params, RandomArgumentLists) {
+  const std::vector<std::string> kPieces = ts::split_words(
+      "-lv 1 3 -size 64 2GB FULL -runtime 0 60 x /runtime -use -useuser -useALL AWE PSE36 -tp "
+      "MSCANX WHOLE PMEM ABORT march,imove -data -dataall REPEAT -sa -sa0 1GB 65GB 5 -pa fff "
+      "-path -waitsec - / \" \" Mb zz");
+  std::mt19937 rng(20240611);
+  std::set<uint32_t> errors;
+  for (int iter = 0; iter < 3000; ++iter) {
+    std::string words = "\"";  // pieces, and "\" \"" between two arguments
+    for (uint32_t n = rng() % 40; n > 0; --n) {
+      words += rng() % 3 == 0 ? "\" \"" : kPieces[rng() % kPieces.size()];
+      if (uint32_t r = rng(); r % 80 == 0) words += std::string(r % 2500, "-/ az\x01\xff"[r % 7]);
+    }
+    reset();
+    ut::Args args(words + "\"");
+    ASSERT_EQ(Pre_Getp_ForProgress(args.argv()), 1) << words;
+    execute_cancel = rng() % 50 == 0;
+    const uint32_t rc = parse(args);
+    ASSERT_TRUE((rc == 1 || rc == 16 || (rc == 4 && execute_cancel)) && !lpTempString) << words;
+    if (rc == 16) errors.insert(g_err);
+  }
+  EXPECT_EQ(errors, (std::set<uint32_t>{21, 22, 23, 25, 26, 27, 28, 29, 30, 31, 32, kUntouched}));
+}
+
+}  // namespace
