@@ -247,8 +247,6 @@ TEST_F(MainSeqTest, SweepPlans) {
       {"nothing selected", kTestOneByOne, "-----", 0, kRcOk, 0, 0, 0, "Ended", "is not available"},
       {"WHOLE", kTestWhole, "wwwww", 0, kRcParam, 3, 1, 0, "MASEST is not available",
        "MARCH is not"},
-      {"PMEM", kTestOneByOne, "-----", 1, kRcParam, 0, 0, 0, "PMEM read is not available",
-       "MSCAN done"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -14,6 +14,7 @@
 #include "common/transmit.h"
 #include "driver/main_seq.h"
 #include "params/param.h"
+#include "pmem/pmem_device.h"
 #include "progress/clock.h"
 #include "progress/progress.h"
 #include "state/memstruct.h"
@@ -93,11 +94,8 @@ void reset_state() {
   std::memset(Ex_progress_end_msg, 0, sizeof Ex_progress_end_msg);
   Commit_Size = 0x4000000;
 
-  Ex_pmem_1round_sec = 0;
-  Ex_test_ad_now = 0;
-  Ex_test_ad_end_now = 0;
-  Ex_dwlDebug_MSize = 0;
-  Ex_physical_ad = 0;
+  pmem_state_clear();
+  set_pmem_device(nullptr);
 
   progress = progress_t{};
   Ex_thread_counter = 0;
