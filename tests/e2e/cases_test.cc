@@ -22,10 +22,13 @@ class Cases : public testing::TestWithParam<ts::Block> {};
 TEST_P(Cases, Run) {
   const ts::Block& c = GetParam();
   SCOPED_TRACE(c.where);
+  if (!c.get("unless").empty() && std::filesystem::exists(c.get("unless")))
+    GTEST_SKIP() << c.get("unless") << " exists on this machine";
   ts::TempDir logs, empty;
   auto fill = [&](std::string s) {
     s = ts::substitute(s, "DATA", e2e::data_dir());
     s = ts::substitute(s, "LOGS", logs.path());
+    s = ts::substitute(s, "PRELOAD", e2e::preload_path());
     return ts::substitute(s, "EMPTY", empty.path());
   };
   e2e::Options opts;

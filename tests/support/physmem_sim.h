@@ -5,7 +5,7 @@
 // whole with -1: EFAULT when it ends beyond installed RAM or touches a hole
 // first, EPERM when it touches RAM first. A failed read leaves the position;
 // a seek to any 64-bit position succeeds unless the map says otherwise.
-// Reads copy nothing: the buffer is left as it is and the bytes are counted.
+// Reads copy nothing: the buffer is left as it is.
 //
 // Map text, words separated by blanks or commas; numbers in C notation with
 // an optional K, M or G suffix:
@@ -32,10 +32,8 @@ using Range = std::pair<uint64_t, uint64_t>;
 
 struct Map {
   std::vector<Range> readable, holes, seek_fails;  // readable: sorted, apart
-  uint64_t ram_end = 0;
+  uint64_t ram_end = 0, delay_ms = 0, as_limit = UINT64_MAX;
   bool open_fails = false, alloc_fails = false;
-  uint64_t delay_ms = 0;
-  uint64_t as_limit = UINT64_MAX;
 };
 
 // "" or what is wrong with the text.
@@ -45,7 +43,6 @@ std::string parse(std::string text, Map* map);
 struct Device {
   Map map;
   uint64_t pos = 0;
-  uint64_t bytes = 0;                  // bytes returned by successful reads
   std::vector<uint64_t> block_starts;  // where each successful 512-byte read began
   int64_t seek(uint64_t to);
   ssize_t read(size_t n);

@@ -1,115 +1,132 @@
-// The read pass over simulated physical memory: blocks, rounds and laps, the
-// counters it keeps, and how the main sequence hands over to it.
+// The physical memory read over a simulated /dev/mem: whole runs of the main
+// sequence (the region map and its estimate first at levels 1 to 3) that hand
+// over to the read pass, and the search for the next readable address.
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <regex>
 #include <sstream>
 
 #include "driver/main_seq.h"
 #include "fixture.h"
 #include "golden.h"
 #include "params/param.h"
+#include "physmem_sim.h"
+#include "pmem/pmem_device.h"
 #include "pmem/pmem_map.h"
-#include "pmem/pmem_read.h"
-#include "pmem_sim_device.h"
 #include "state/memstruct.h"
 #include "state/pmem_state.h"
 
 namespace {
 
 using ull = unsigned long long;
+using Seconds = std::chrono::duration<double>;
 
-std::string format(const char* fmt, ull a = 0, ull b = 0, ull c = 0) {
-  char text[128];
-  std::snprintf(text, sizeof text, fmt, a, b, c);
+struct Sim {
+  physmem::Device dev;
+  int opens = 0, closes = 0, live = 0, most = 0;  // descriptors; block buffers held now, at most
+} g_sim;
+constexpr int kFd = 99;
+const PmemDevice kSimDevice{
+    [] { return g_sim.dev.map.open_fails ? (errno = EACCES, -1) : (++g_sim.opens, kFd); },
+    [](int, uint64_t to) { return g_sim.dev.seek(to); },
+    [](int, void*, size_t n) { return g_sim.dev.read(n); },
+    [](int) { return ++g_sim.closes, 0; },
+    [] { return g_sim.dev.map.as_limit; },
+    [](size_t n) -> void* {
+      if (g_sim.dev.map.alloc_fails) return nullptr;
+      g_sim.most = std::max(g_sim.most, ++g_sim.live);
+      return std::malloc(n);
+    },
+    [](void* p) { --g_sim.live, std::free(p); },
+};
+
+template <typename... T>
+std::string format(const char* fmt, T... v) {
+  char text[256];
+  std::snprintf(text, sizeof text, fmt, static_cast<ull>(v)...);
   return text;
 }
 
-class PmemReadTest : public ut::MemtestTest {
+class PmemTest : public ut::MemtestTest {
  protected:
-  // Pre-scans "-dev MEM words", probes at levels 1 to 3 and makes `calls`
-  // read passes over `map`; returns what they did.
-  std::string run(const std::string& map, const std::string& words, int calls) {
-    ut::use_sim(map);
-    ut::Args args("-dev MEM " + words);
-    Pre_Getp_ForProgress(args.argv());
-    VykTp2MemStruct.dwTestLevel = Ex_dwTestLevel;
+  // Puts `map` behind the device, pre-scans "-dev MEM words" and probes at
+  // levels 1 to 3 as the run controller does; returns the table and estimate.
+  std::string start(const std::string& map, const std::string& words) {
+    g_sim = Sim{};
+    EXPECT_EQ(physmem::parse(map, &g_sim.dev.map), "");
+    set_pmem_device(&kSimDevice);
+    args_ = ut::Args("-dev MEM " + words);
+    Pre_Getp_ForProgress(args_.argv());
+    if (Ex_dwTestLevel == 0) return "";
+    uint64_t est = 0;
+    const auto t0 = std::chrono::steady_clock::now();
+    const int rc = get_exec_time(&est);
+    probe_s_ = std::max(probe_s_, Seconds(std::chrono::steady_clock::now() - t0).count());
+    const PmemRegion &f = jaddr_t[0], &l = jaddr_t[Ex_jump_cnt > 0 ? Ex_jump_cnt - 1 : 0];
+    return format("rc=%llu cnt=%llu est=%llu first=%llx-%llx last=%llx-%llx", rc, Ex_jump_cnt, est,
+                  f.start, f.end, l.start, l.end);
+  }
+  // Runs the main sequence `runs` times and tells what the read passes did.
+  std::string read(int runs) {
     std::string out, starts;
-    int shown = 0;  // long runs show their first 40 block starts
-    uint64_t est = 0, status = 0, done = 0;
-    if (Ex_dwTestLevel >= 1 && Ex_dwTestLevel <= 3) {
-      const int rc = get_exec_time(&est);
-      out += format("estimate result %llu, %llu seconds\n", ull(rc), est);
-      if (rc != 0) calls = 0;
+    for (int i = 0, shown = 0; i < runs && Ex_dwReturnValue == 1; ++i) {
+      out += format("run result %llu\n",
+                    VYTMEM_Main(Ex_dwTestLevel, Ex_dwTestLevel == 0, args_.argc(), args_.argv()));
+      for (uint64_t a : g_sim.dev.block_starts) starts += ++shown <= 40 ? format(" %llx", a) : "";
+      starts += format(i + 1 < runs ? " |" : shown > 40 ? " ... %llu in all" : "", shown);
+      g_sim.dev.block_starts.clear();
     }
-    for (int c = 0; c < calls; ++c) {
-      out +=
-          format("read result %llu\n", VykTp2PMEMRead(0x4000000, &status, &VykTp2MemStruct, &done));
-      for (uint64_t a : ut::g_sim.dev.block_starts)
-        starts += ++shown <= 40 ? format(" %llx", a) : "";
-      ut::g_sim.dev.block_starts.clear();
-      starts += c + 1 < calls ? " |" : "";
-    }
-    out += format("bytes 0x%llx, mirrored 0x%llx\n", done, Ex_dwlDebug_MSize.load());
-    out += format("passes %llu, round word 0x%llx, copy 0x%llx\n", Ex_pass_cnt.load(), status >> 32,
-                  Ex_dwDebug_TKind.load() >> 32);
-    out += format("last block 0x%llx-0x%llx, execute_time %llu\n", Ex_test_ad_now,
-                  Ex_test_ad_end_now.load(), execute_time);
-    out += format("error class %llu ", Error_Details.error_class) + Error_Details.function_name;
-    out += format(", result word %llu\n", Ex_dwReturnValue.load());
-    out += format("device opened %llu, closed %llu\n", ull(ut::g_sim.opens), ull(ut::g_sim.closes));
-    out += format("block buffers at most %llu, held %llu; sleeps %llu\n",
-                  ull(ut::g_sim.most_blocks), ull(ut::g_sim.live_blocks), ut::world().sleeps);
-    if (shown > 40) starts += format(" ... %llu in all", ull(shown));
+    out += format("bytes 0x%llx, passes %llu, round word 0x%llx\nlast block 0x%llx-0x%llx\n",
+                  Ex_dwlDebug_MSize.load(), Ex_pass_cnt.load(), Ex_dwDebug_TKind.load() >> 32,
+                  Ex_test_ad_now, Ex_test_ad_end_now.load());
+    out += format("execute_time %llu, result word %llu, error class %llu ", execute_time,
+                  Ex_dwReturnValue.load(), Error_Details.error_class) +
+           Error_Details.function_name;
+    out += format("\ndevice opened %llu, closed %llu; chunks %llu; block buffers at most %llu, ",
+                  g_sim.opens, g_sim.closes, ut::world().chunk_calls, g_sim.most);
+    out += format("held %llu; sleeps %llu\n", g_sim.live, ut::world().sleeps);
     return out + "block starts:" + starts + "\n";
   }
-  // The trace lines of the PMEM code.
-  std::string pmem_trace() const {
-    std::istringstream in(trace_log());
-    std::string line, out;
-    while (std::getline(in, line)) {
-      for (const char* who : {",get_exec_time()", ",search_next_region()", ",VykTp2PMEMRead()"}) {
-        if (line.find(who) != std::string::npos) out += line + "\n";
-      }
-    }
-    return out;
-  }
+  ut::Args args_{""};
+  double probe_s_ = 0;  // the longest probe
 };
 
-// name | map | keywords | read calls | clock step (us) | trace: golden pmem/<name>.txt
-TEST_F(PmemReadTest, Passes) {
-  for (const ts::Row& row : ts::read_table("unit/data/pmem_reads.txt", 6)) {
+// name | map | keywords | runs | microseconds the clock moves at every reading | trace or -
+TEST_F(PmemTest, Runs) {
+  for (const ts::Row& row : ts::read_table("unit/data/pmem_runs.txt", 6)) {
     SCOPED_TRACE(row.where);
     reset();
     ut::world().step_us = std::stoull(row[4]);
-    std::string out = run(row[1], row[2], std::stoi(row[3]));
-    if (row[5] == "trace") out += "trace:\n" + pmem_trace();
+    std::string out = "probe " + start(row[1], row[2]) + "\n";
+    const auto t0 = std::chrono::steady_clock::now();
+    out += read(std::stoi(row[3]));
+    const Seconds s = std::chrono::steady_clock::now() - t0;
+    std::printf("%s: read %.0f GiB/s\n", row[0].c_str(), Ex_dwlDebug_MSize / s.count() / (1 << 30));
+    std::istringstream trace(row[5] == "trace" ? trace_log() : "");
+    const std::regex pmem(",(get_|search_|VykTp2PMEM|_Main\\(\\))|PMEM read done");
+    for (std::string line; std::getline(trace, line);)
+      out += std::regex_search(line, pmem) ? line + "\n" : "";
     EXPECT_TRUE(ts::matches_golden("pmem/" + row[0] + ".txt", out));
   }
+  // Each probe makes 262144 seek and read pairs over 16 GiB.
+  std::printf("longest probe: %.1f ms\n", probe_s_ * 1000);
+  EXPECT_LT(probe_s_, 1.0);
 }
 
-// PMEM selected: the first chunk step hands over to the read pass, and no
-// test chunk is allocated whatever SIZE says.
-TEST_F(PmemReadTest, MainSequenceHandsOver) {
-  ut::use_sim("ram=1G read=0-640K read=1M-1G");
-  ut::Args args("-dev MEM -lv 1 -tp PMEM -size 256");
-  Pre_Getp_ForProgress(args.argv());
-  uint64_t est = 0;
-  ASSERT_EQ(get_exec_time(&est), 0);
-  EXPECT_EQ(VYTMEM_Main(1, 0, args.argc(), args.argv()), kRcOk);
-  EXPECT_EQ(ut::world().chunk_calls, 0);
-  EXPECT_EQ(Ex_pass_cnt.load(), 1u);
-  EXPECT_NE(trace_log().find(",_NonPSE36MemoryTest()  PMEM read done..=0x3c0a0000\n"),
-            std::string::npos);
-}
-
-// One round over 16 GiB: 255 blocks of 64 MiB, each in a fresh buffer.
-TEST_F(PmemReadTest, ReadRate) {
-  const auto t0 = std::chrono::steady_clock::now();
-  const std::string out = run("read=0-16G", "-lv 1 -tp PMEM", 1);
-  const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-  EXPECT_NE(out.find("bytes 0x3fc000000,"), std::string::npos) << out;
-  std::printf("probe and one round of 16 GiB against the simulation: %.0f ms, %.1f GiB/s\n",
-              s * 1000, 0x3fc000000 / s / (1 << 30));
+// map | level | cursor | address | result, address, cursor and device position after
+TEST_F(PmemTest, Searches) {
+  for (const ts::Row& row : ts::read_table("unit/data/pmem_searches.txt", 5)) {
+    SCOPED_TRACE(row.where);
+    reset();
+    start(row[0], "-tp PMEM -lv " + row[1]);
+    Ex_sr_jump_cnt = static_cast<uint32_t>(std::stoul(row[2]));
+    Ex_found_fd = kFd;
+    uint64_t a = std::stoull(row[3], nullptr, 0);
+    const uint32_t rc = search_next_region(&VykTp2MemStruct, &a);
+    EXPECT_EQ(format("rc=%llu at=%llx cursor=%llu pos=%llx", rc, a, Ex_sr_jump_cnt, g_sim.dev.pos),
+              row[4]);
+  }
 }
 
 }  // namespace
