@@ -109,9 +109,12 @@ TEST_F(PmemTest, Runs) {
       out += std::regex_search(line, pmem) ? line + "\n" : "";
     EXPECT_TRUE(ts::matches_golden("pmem/" + row[0] + ".txt", out));
   }
-  // Each probe makes 262144 seek and read pairs over 16 GiB.
+  // Each probe makes 262144 seek and read pairs over 16 GiB; an unoptimized
+  // (sanitizer) build is only measured.
   std::printf("longest probe: %.1f ms\n", probe_s_ * 1000);
+#ifdef __OPTIMIZE__
   EXPECT_LT(probe_s_, 1.0);
+#endif
 }
 
 // map | level | cursor | address | result, address, cursor and device position after
