@@ -40,6 +40,8 @@ int open(const char* path, int flags, ...) {
   if (map == nullptr || std::strcmp(path, "/dev/mem") != 0) {
     return real(path, flags, mode);
   }
+  if ((flags & O_ACCMODE) != O_RDONLY)
+    std::fprintf(stderr, "/dev/mem not read-only\n"), std::abort();
   g_dev = physmem::Device{};
   const std::string error = physmem::parse(map, &g_dev.map);
   if (!error.empty()) std::fprintf(stderr, "MEMTEST_PHYSMEM: %s\n", error.c_str()), std::abort();
