@@ -176,7 +176,9 @@ int32_t memtest_exec(int argc, char** argv) {
     progress.total_time = static_cast<uint32_t>(execute_time / 1000);
     if (Ex_pmem_FIND == 1) {
       // The probe maps physical memory and estimates one read round, which
-      // becomes the progress thread's round length.
+      // becomes the progress thread's round length. Level 0 makes no probe:
+      // a patrol run stays short, and its read pass starts at address 0 (or
+      // PA) and reads on until a read fails.
       uint64_t est = 0;
       r = get_exec_time(&est);
       if (r != 0) {
