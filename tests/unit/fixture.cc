@@ -2,6 +2,7 @@
 
 #include <sys/time.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -25,6 +26,12 @@ namespace ut {
 namespace {
 
 World g_world;
+
+// No unit test reaches the machine's memory device: a test that does not put
+// a simulated one in sees none.
+const PmemDevice kNoDevice{
+    [] { return errno = ENOENT, -1; }, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+
 std::mutex g_output_mu;  // the progress thread may write records too
 
 void capture(const char* data, size_t len) {
@@ -95,7 +102,7 @@ void reset_state() {
   Commit_Size = 0x4000000;
 
   pmem_state_clear();
-  set_pmem_device(nullptr);
+  set_pmem_device(&kNoDevice);
 
   progress = progress_t{};
   Ex_thread_counter = 0;
