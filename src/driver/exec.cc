@@ -15,6 +15,7 @@
 #include "driver/cancel.h"
 #include "driver/main_seq.h"
 #include "params/param.h"
+#include "pmem/pmem_map.h"
 #include "progress/clock.h"
 #include "progress/progress.h"
 #include "state/memstruct.h"
@@ -174,9 +175,18 @@ int32_t memtest_exec(int argc, char** argv) {
     progress.start_time = static_cast<uint32_t>(std::time(nullptr));
     progress.total_time = static_cast<uint32_t>(execute_time / 1000);
     if (Ex_pmem_FIND == 1) {
-      // The physical memory read and its round estimate are not part of
-      // this build; the run itself reports that PMEM was not tested.
-      printfx(0x100C, "memtest_exec()  PMEM round estimate is not available in this build\n");
+      // The probe maps physical memory and estimates one read round, which
+      // becomes the progress thread's round length. Level 0 makes no probe:
+      // a patrol run stays short, and its read pass starts at address 0 (or
+      // PA) and reads on until a read fails.
+      uint64_t est = 0;
+      r = get_exec_time(&est);
+      if (r != 0) {
+        release_areas_at_end();
+        return r;
+      }
+      Ex_pmem_1round_sec = static_cast<uint32_t>(est);
+      if (execute_time_used == 0) progress.total_time = static_cast<uint32_t>(est);
     }
     uintptr_t arg = 2;
     if (execute_infinity_used == 1) {

@@ -12,6 +12,7 @@
 #include "common/test_inf.h"
 #include "driver/cancel.h"
 #include "params/param.h"
+#include "pmem/pmem_read.h"
 #include "progress/clock.h"
 #include "state/memstruct.h"
 #include "state/pmem_state.h"
@@ -63,7 +64,7 @@ SweepPlan sweep_plan(const ParamStruct_t& param, const uint8_t* sel) {
 }
 
 // Stand-in for the algorithms this build does not contain yet (MARCH, MASEST,
-// BMOVE, the moving inversion, the PMEM read). A selected test that cannot
+// BMOVE, the moving inversion). A selected test that cannot
 // run must never end in "No Error": it is reported as a parameter error
 // (title "Parameter Error") and ends the run with result 16. Each use below is
 // the one place its real call goes.
@@ -166,8 +167,10 @@ PassEnd run_sweeps(VykTp2MemStruct_t* ctl, uint64_t* counters, uint64_t* done, u
 
       const uint16_t algo = ctl->algo_no.load();
       if (algo == kAlgoPmem) {
-        not_in_build("PMEM read", r);
-        return PassEnd::kAbort;
+        *r = VykTp2PMEMRead(chunk64, counters, ctl, &done[kImoveIndex]);
+        printfx(0x100C, "_NonPSE36MemoryTest()  PMEM read done..=0x%llx\n",
+                static_cast<unsigned long long>(Ex_dwlDebug_MSize.load()));
+        return PassEnd::kFinish;
       }
 
       uint32_t status = 0;

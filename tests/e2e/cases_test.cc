@@ -1,6 +1,7 @@
 // Whole runs of the real binary, one block of tests/e2e/cases.txt each.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <regex>
 
@@ -22,10 +23,19 @@ class Cases : public testing::TestWithParam<ts::Block> {};
 TEST_P(Cases, Run) {
   const ts::Block& c = GetParam();
   SCOPED_TRACE(c.where);
+  if (!c.get("unless").empty() && std::filesystem::exists(c.get("unless")))
+    GTEST_SKIP() << c.get("unless") << " exists on this machine";
+  // "vm: NAME": the run scripts/pmem-vm-test made inside a virtual machine.
+  const char* vm_dir = std::getenv("MEMTEST_VM_DIR");
+  const std::string vm = vm_dir != nullptr ? std::string(vm_dir) + "/" + c.get("vm") : "";
+  if (!c.get("vm").empty() && !std::filesystem::exists(vm + ".exit"))
+    GTEST_SKIP() << "only after a run of scripts/pmem-vm-test";
   ts::TempDir logs, empty;
+  const std::string log_dir = c.get("vm").empty() ? logs.path() : vm;
   auto fill = [&](std::string s) {
     s = ts::substitute(s, "DATA", e2e::data_dir());
     s = ts::substitute(s, "LOGS", logs.path());
+    s = ts::substitute(s, "PRELOAD", e2e::preload_path());
     return ts::substitute(s, "EMPTY", empty.path());
   };
   e2e::Options opts;
@@ -33,7 +43,14 @@ TEST_P(Cases, Run) {
   for (const std::string& e : c.all("env")) opts.env.push_back(fill(e));
   opts.sigint_after = std::stod(c.get("sigint", "-1"));
   opts.sigint_blocked = c.get("sigint-blocked") == "yes";
-  const e2e::Result r = e2e::run(ts::split_words(fill(c.get("args"))), opts);
+  e2e::Result r;
+  if (c.get("vm").empty()) {
+    r = e2e::run(ts::split_words(fill(c.get("args"))), opts);
+  } else {
+    r.out = ts::read_file(vm + ".records");
+    r.exit_status = std::atoi(ts::read_file(vm + ".exit").c_str());
+    r.error = ts::parse_records(r.out, &r.records);
+  }
 
   EXPECT_EQ(r.error, "");
   EXPECT_EQ(std::to_string(r.exit_status), c.get("exit"));
@@ -48,11 +65,11 @@ TEST_P(Cases, Run) {
     EXPECT_NE(r.out.find(unescape(text)), std::string::npos) << text;
   for (const std::string& entry : c.all("log")) {
     const size_t blank = entry.find(' ');
-    const std::string log = ts::read_file(logs.file(entry.substr(0, blank)));
+    const std::string log = ts::read_file(log_dir + "/" + entry.substr(0, blank));
     EXPECT_NE(log.find(unescape(entry.substr(blank + 1))), std::string::npos) << entry;
   }
   for (const std::string& file : c.all("nolog"))
-    EXPECT_FALSE(std::filesystem::exists(logs.file(file))) << file;
+    EXPECT_FALSE(std::filesystem::exists(log_dir + "/" + file)) << file;
   // Running progress records: how many at least, and what each must look like.
   int running = 0;
   const std::regex shape(c.get("running", ".*"));

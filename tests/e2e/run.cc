@@ -30,7 +30,8 @@ std::vector<std::string> child_env(const Options& opts) {
   // exit status no run ends with otherwise. The cancel ends the process while
   // the progress thread runs: that thread is left on purpose.
   env.push_back("TSAN_OPTIONS=halt_on_error=1:exitcode=66:report_thread_leaks=0:atexit_sleep_ms=0");
-  env.push_back("ASAN_OPTIONS=halt_on_error=1:exitcode=86");
+  // A preloaded library comes before the sanitizer runtime.
+  env.push_back("ASAN_OPTIONS=halt_on_error=1:exitcode=86:verify_asan_link_order=0");
   env.push_back("UBSAN_OPTIONS=halt_on_error=1:exitcode=87");
   env.insert(env.end(), opts.env.begin(), opts.env.end());
   return env;
@@ -49,6 +50,10 @@ std::string data_dir() {
   return MEMTEST_DATA_PATH;
 }
 
+std::string preload_path() {
+  return MEMTEST_PRELOAD_PATH;
+}
+
 bool slow_build() {
 #ifdef MEMTEST_E2E_SLOW
   return true;
@@ -63,12 +68,19 @@ Result run(const std::vector<std::string>& args, const Options& opts) {
   const std::string name = opts.argv0.empty() ? bin : opts.argv0;
   std::string exe = bin;
   std::vector<std::string> argv = {name};
+  std::vector<std::string> env = child_env(opts);
 #ifdef MEMTEST_EMULATOR
   exe = MEMTEST_EMULATOR;
-  argv = {exe, "-0", name, bin};  // qemu's -0 sets the name the program sees
+  argv = {exe};
+  // A library to preload is the guest's: the emulator passes it on.
+  for (auto e = env.begin(); e != env.end();) {
+    const bool preload = e->rfind("LD_PRELOAD=", 0) == 0;
+    if (preload) argv.insert(argv.end(), {"-E", *e});
+    e = preload ? env.erase(e) : e + 1;
+  }
+  argv.insert(argv.end(), {"-0", name, bin});  // qemu's -0 sets the name the program sees
 #endif
   argv.insert(argv.end(), args.begin(), args.end());
-  std::vector<std::string> env = child_env(opts);
   int fds[2];
   if (pipe(fds) != 0) return res;
   posix_spawn_file_actions_t fa;

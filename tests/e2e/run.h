@@ -30,6 +30,9 @@ struct Result {
 
 Result run(const std::vector<std::string>& args, const Options& opts = {});
 std::string data_dir();
+// The library that puts a simulated physical memory behind "/dev/mem" (see
+// tests/e2e/physmem_preload.cc).
+std::string preload_path();
 // Sanitized and emulated builds run many times slower.
 bool slow_build();
 

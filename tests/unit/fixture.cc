@@ -2,6 +2,7 @@
 
 #include <sys/time.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +15,7 @@
 #include "common/transmit.h"
 #include "driver/main_seq.h"
 #include "params/param.h"
+#include "pmem/pmem_device.h"
 #include "progress/clock.h"
 #include "progress/progress.h"
 #include "state/memstruct.h"
@@ -24,6 +26,12 @@ namespace ut {
 namespace {
 
 World g_world;
+
+// No unit test reaches the machine's memory device: a test that does not put
+// a simulated one in sees none.
+const PmemDevice kNoDevice{
+    [] { return errno = ENOENT, -1; }, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+
 std::mutex g_output_mu;  // the progress thread may write records too
 
 void capture(const char* data, size_t len) {
@@ -93,11 +101,8 @@ void reset_state() {
   std::memset(Ex_progress_end_msg, 0, sizeof Ex_progress_end_msg);
   Commit_Size = 0x4000000;
 
-  Ex_pmem_1round_sec = 0;
-  Ex_test_ad_now = 0;
-  Ex_test_ad_end_now = 0;
-  Ex_dwlDebug_MSize = 0;
-  Ex_physical_ad = 0;
+  pmem_state_clear();
+  set_pmem_device(&kNoDevice);
 
   progress = progress_t{};
   Ex_thread_counter = 0;

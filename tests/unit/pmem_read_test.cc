@@ -1,0 +1,135 @@
+// The physical memory read over a simulated /dev/mem: whole runs of the main
+// sequence (the region map and its estimate first at levels 1 to 3) that hand
+// over to the read pass, and the search for the next readable address.
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <regex>
+#include <sstream>
+
+#include "driver/main_seq.h"
+#include "fixture.h"
+#include "golden.h"
+#include "params/param.h"
+#include "physmem_sim.h"
+#include "pmem/pmem_device.h"
+#include "pmem/pmem_map.h"
+#include "state/memstruct.h"
+#include "state/pmem_state.h"
+
+namespace {
+
+using ull = unsigned long long;
+using Seconds = std::chrono::duration<double>;
+
+struct Sim {
+  physmem::Device dev;
+  int opens = 0, closes = 0, live = 0, most = 0;  // descriptors; block buffers held now, at most
+} g_sim;
+constexpr int kFd = 99;
+const PmemDevice kSimDevice{
+    [] { return g_sim.dev.map.open_fails ? (errno = EACCES, -1) : (++g_sim.opens, kFd); },
+    [](int, uint64_t to) { return g_sim.dev.seek(to); },
+    [](int, void*, size_t n) { return g_sim.dev.read(n); },
+    [](int) { return ++g_sim.closes, 0; },
+    [] { return g_sim.dev.map.as_limit; },
+    [](size_t n) -> void* {
+      if (g_sim.dev.map.alloc_fails) return nullptr;
+      g_sim.most = std::max(g_sim.most, ++g_sim.live);
+      return std::malloc(n);
+    },
+    [](void* p) { --g_sim.live, std::free(p); },
+};
+
+template <typename... T>
+std::string format(const char* fmt, T... v) {
+  char text[256];
+  std::snprintf(text, sizeof text, fmt, static_cast<ull>(v)...);
+  return text;
+}
+
+class PmemTest : public ut::MemtestTest {
+ protected:
+  // Puts `map` behind the device, pre-scans "-dev MEM words" and probes at
+  // levels 1 to 3 as the run controller does; returns the table and estimate.
+  std::string start(const std::string& map, const std::string& words) {
+    g_sim = Sim{};
+    EXPECT_EQ(physmem::parse(map, &g_sim.dev.map), "");
+    set_pmem_device(&kSimDevice);
+    args_ = ut::Args("-dev MEM " + words);
+    Pre_Getp_ForProgress(args_.argv());
+    if (Ex_dwTestLevel == 0) return "";
+    uint64_t est = 0;
+    const auto t0 = std::chrono::steady_clock::now();
+    const int rc = get_exec_time(&est);
+    probe_s_ = std::max(probe_s_, Seconds(std::chrono::steady_clock::now() - t0).count());
+    const PmemRegion &f = jaddr_t[0], &l = jaddr_t[Ex_jump_cnt > 0 ? Ex_jump_cnt - 1 : 0];
+    return format("rc=%llu cnt=%llu est=%llu first=%llx-%llx last=%llx-%llx", rc, Ex_jump_cnt, est,
+                  f.start, f.end, l.start, l.end);
+  }
+  // Runs the main sequence `runs` times and tells what the read passes did.
+  std::string read(int runs) {
+    std::string out, starts;
+    for (int i = 0, shown = 0; i < runs && Ex_dwReturnValue == 1; ++i) {
+      out += format("run result %llu\n",
+                    VYTMEM_Main(Ex_dwTestLevel, Ex_dwTestLevel == 0, args_.argc(), args_.argv()));
+      for (uint64_t a : g_sim.dev.block_starts) starts += ++shown <= 40 ? format(" %llx", a) : "";
+      starts += format(i + 1 < runs ? " |" : shown > 40 ? " ... %llu in all" : "", shown);
+      g_sim.dev.block_starts.clear();
+    }
+    out += format("bytes 0x%llx, passes %llu, round word 0x%llx\nlast block 0x%llx-0x%llx\n",
+                  Ex_dwlDebug_MSize.load(), Ex_pass_cnt.load(), Ex_dwDebug_TKind.load() >> 32,
+                  Ex_test_ad_now, Ex_test_ad_end_now.load());
+    out += format("execute_time %llu, result word %llu, error class %llu ", execute_time,
+                  Ex_dwReturnValue.load(), Error_Details.error_class) +
+           Error_Details.function_name;
+    out += format("\ndevice opened %llu, closed %llu; chunks %llu; block buffers at most %llu, ",
+                  g_sim.opens, g_sim.closes, ut::world().chunk_calls, g_sim.most);
+    out += format("held %llu; sleeps %llu\n", g_sim.live, ut::world().sleeps);
+    return out + "block starts:" + starts + "\n";
+  }
+  ut::Args args_{""};
+  double probe_s_ = 0;  // the longest probe
+};
+
+// name | map | keywords | runs | microseconds the clock moves at every reading | trace or -
+TEST_F(PmemTest, Runs) {
+  for (const ts::Row& row : ts::read_table("unit/data/pmem_runs.txt", 6)) {
+    SCOPED_TRACE(row.where);
+    reset();
+    ut::world().step_us = std::stoull(row[4]);
+    std::string out = "probe " + start(row[1], row[2]) + "\n";
+    const auto t0 = std::chrono::steady_clock::now();
+    out += read(std::stoi(row[3]));
+    const Seconds s = std::chrono::steady_clock::now() - t0;
+    std::printf("%s: read %.0f GiB/s\n", row[0].c_str(), Ex_dwlDebug_MSize / s.count() / (1 << 30));
+    std::istringstream trace(row[5] == "trace" ? trace_log() : "");
+    const std::regex pmem(",(get_|search_|VykTp2PMEM|_Main\\(\\))|PMEM read done");
+    for (std::string line; std::getline(trace, line);)
+      out += std::regex_search(line, pmem) ? line + "\n" : "";
+    EXPECT_TRUE(ts::matches_golden("pmem/" + row[0] + ".txt", out));
+  }
+  // Each probe makes 262144 seek and read pairs over 16 GiB; an unoptimized
+  // (sanitizer) build is only measured.
+  std::printf("longest probe: %.1f ms\n", probe_s_ * 1000);
+#ifdef __OPTIMIZE__
+  EXPECT_LT(probe_s_, 1.0);
+#endif
+}
+
+// map | level | cursor | address | result, address, cursor and device position after
+TEST_F(PmemTest, Searches) {
+  for (const ts::Row& row : ts::read_table("unit/data/pmem_searches.txt", 5)) {
+    SCOPED_TRACE(row.where);
+    reset();
+    start(row[0], "-tp PMEM -lv " + row[1]);
+    Ex_sr_jump_cnt = static_cast<uint32_t>(std::stoul(row[2]));
+    Ex_found_fd = kFd;
+    uint64_t a = std::stoull(row[3], nullptr, 0);
+    const uint32_t rc = search_next_region(&VykTp2MemStruct, &a);
+    EXPECT_EQ(format("rc=%llu at=%llx cursor=%llu pos=%llx", rc, a, Ex_sr_jump_cnt, g_sim.dev.pos),
+              row[4]);
+  }
+}
+
+}  // namespace
