@@ -1,4 +1,5 @@
 // The main sequence and the run loop over table rows, and the cancel routine.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
@@ -54,12 +55,14 @@ TEST_F(driver, MainSequenceAndRunLoop) {
     }
     const uint32_t rc =
         row[0] == "mem" ? VykTp2Mem(&VykTp2MemStruct, &counters, done, sel) : nonthread_memtest();
+    std::string fn = Error_Details.function_name;
+    std::replace(fn.begin(), fn.end(), ' ', '_');
     std::ostringstream s;
     const auto& sizes = world().chunk_sizes;
     s << "rc=" << rc << " mscan=" << (g_kinds.empty() ? "-" : g_kinds) << " passes=" << Ex_pass_cnt
       << " runs=" << ut::count_of(trace_log(), "memtest argv=")
-      << " err=" << Error_Details.error_class << "/" << Error_Details.error_code << "/"
-      << Error_Details.function_name << " ret=" << Ex_dwReturnValue << " endf=" << Ex_Thread_End_f
+      << " err=" << Error_Details.error_class << "/" << Error_Details.error_code << "/" << fn
+      << " ret=" << Ex_dwReturnValue << " endf=" << Ex_Thread_End_f
       << " kind=" << VykTp2MemStruct.data_kind << " chunks=" << world().chunk_calls << "*0x"
       << std::hex << (sizes.empty() ? 0 : sizes.back()) << " tkind=0x" << Ex_dwDebug_TKind
       << " held=" << world().live_chunks.size() + Ex_Committed_dwSize + !!Ex_lpCommittedBuffer;
