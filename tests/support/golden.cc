@@ -41,8 +41,9 @@ bool line_matches(const std::string& pattern, const std::string& actual) {
   for (size_t open; (open = pattern.find("{{", pos)) != std::string::npos;) {
     const size_t close = pattern.find("}}", open + 2);
     if (close == std::string::npos) break;
-    re += regex_escape(pattern.substr(pos, open - pos)) +
-          "(?:" + pattern.substr(open + 2, close - open - 2) + ")";
+    std::string part = pattern.substr(open + 2, close - open - 2);
+    for (const auto& [name, regex] : kNamed) part = part == name ? regex : part;
+    re += regex_escape(pattern.substr(pos, open - pos)) + "(?:" + part + ")";
     pos = close + 2;
   }
   re += regex_escape(pattern.substr(pos));
