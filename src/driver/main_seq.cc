@@ -59,9 +59,9 @@ SweepPlan sweep_plan(const ParamStruct_t& param, const uint8_t* sel) {
       if (sel[i] != kAlgoSelected) continue;
       plan.first = static_cast<uint16_t>(kAlgoMscan + i);
       plan.count = kAlgoCount - i;
-      printfx(0x100C, "_NonPSE36MemoryTest()  One by one: %u sweeps, algorithms %u to %u\n",
-              static_cast<unsigned>(plan.count), static_cast<unsigned>(plan.first),
-              static_cast<unsigned>(kAlgoImove));
+      printfx(0x100C, "_NonPSE36MemoryTest()  One by one: algorithms %u to %u (sweeps=%u)\n",
+              static_cast<unsigned>(plan.first), static_cast<unsigned>(kAlgoImove),
+              static_cast<unsigned>(plan.count));
       break;
     }
   }
