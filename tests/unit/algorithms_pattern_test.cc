@@ -19,8 +19,8 @@ uint64_t unit(uint16_t kind, int64_t offset) {
 }
 
 // Worked units (bytes in memory order); the period tables hold the
-// generator's units in every layout; a long call equals single units.
-TEST(PatternTest, WorkedUnitsTablesAndLongCalls) {
+// generator's units in every layout.
+TEST(PatternTest, WorkedUnitsAndTables) {
   for (const ts::Row& r : ts::read_table("unit/data/pattern_units.txt", 3)) {
     for (int k = 0; k < 2; ++k) {
       const uint64_t u = unit(k == 0 ? kDataCrossTalk : kDataRepeat, std::stoll(r[0], nullptr, 0));
@@ -38,11 +38,6 @@ TEST(PatternTest, WorkedUnitsTablesAndLongCalls) {
       ASSERT_EQ(pattern_period_table(kind, PeriodForm::kInverted)[n], ~u) << kind << " " << n;
       ASSERT_EQ(pattern_period_table(kind, PeriodForm::kPairs)[n], n % 2 ? ~u : u) << kind << n;
     }
-    std::vector<uint64_t> call(0x403);
-    ASSERT_EQ(VykTp2GeneratePattern(8, 0x38, reinterpret_cast<uint8_t*>(call.data()), 8 * 0x403,
-                                    nullptr, kind),
-              kRcOk);
-    for (size_t n = 0; n < call.size(); ++n) ASSERT_EQ(call[n], unit(kind, 0x38 + 8 * n)) << n;
   }
   EXPECT_EQ(pattern_period_table(7), nullptr);
   EXPECT_EQ(bpPtnData, nullptr);

@@ -61,21 +61,25 @@ class StuckDirect : public DirectMemory {
       : DirectMemory(buffer), bytes_(static_cast<uint8_t*>(buffer)), stuck_(std::move(stuck)) {
     force();
   }
-#define FORCED(op)                          \
-  template <class... A>                     \
-  auto op(A... a) {                         \
-    return DirectMemory::op(a...), force(); \
-  }
-  FORCED(fill)
-  FORCED(fill_pairs)
-  FORCED(fill_bytes)
-  FORCED(fill_noise)
-  FORCED(copy)
-  FORCED(store32)
-  FORCED(write) bool verify(const Verify& v, uint64_t from, uint64_t to, Miss* miss) {
+  bool verify(const Verify& v, uint64_t from, uint64_t to, Miss* miss) {
     const bool ok = DirectMemory::verify(v, from, to, miss);
     return force(), ok;
   }
+  // A wrapper per operation that writes; each use ends in a declaration.
+#define FORCED(op)                   \
+  template <class... A>              \
+  void op(A... a) {                  \
+    DirectMemory::op(a...), force(); \
+  }                                  \
+  static_assert(true)
+  FORCED(fill);
+  FORCED(fill_pairs);
+  FORCED(fill_bytes);
+  FORCED(fill_noise);
+  FORCED(copy);
+  FORCED(store32);
+  FORCED(write);
+#undef FORCED
 
  private:
   void force() {
