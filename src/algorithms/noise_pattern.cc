@@ -1,5 +1,6 @@
 // Block noise patterns: a fixed 28-unit sequence of values built from three
 // masks that shift from block to block.
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -83,4 +84,24 @@ void noize_pattern_64(void* start, uint32_t count) {
 
 void noize_pattern_128(void* start, uint32_t count) {
   fill_noise<4>(start, count);
+}
+
+const uint8_t* noise_period(unsigned bits, uint32_t* len) {
+  constexpr uint32_t kBlocks = 32;
+  static const auto period64 = [] {
+    std::array<uint32_t, kBlocks * kBlockUnits * 2> words{};
+    noize_pattern_64(words.data(), static_cast<uint32_t>(words.size()));
+    return words;
+  }();
+  static const auto period128 = [] {
+    std::array<uint32_t, kBlocks * kBlockUnits * 4> words{};
+    noize_pattern_128(words.data(), static_cast<uint32_t>(words.size()));
+    return words;
+  }();
+  if (bits == 64) {
+    *len = static_cast<uint32_t>(sizeof period64);
+    return reinterpret_cast<const uint8_t*>(period64.data());
+  }
+  *len = static_cast<uint32_t>(sizeof period128);
+  return reinterpret_cast<const uint8_t*>(period128.data());
 }

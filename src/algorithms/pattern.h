@@ -20,11 +20,21 @@ inline constexpr uint32_t kPatternPeriodBytes = 4096;
 inline constexpr uint32_t kPatternPeriodUnits = kPatternPeriodBytes / 8;
 inline constexpr uint32_t kRepeatPeriodUnits = 4;
 
+// How a sweep lays the pattern P out: P itself, its complement ~P, or pairs
+// of units (P at offsets that are multiples of 16, ~P at the others).
+enum class PeriodForm : uint8_t { kPlain, kInverted, kPairs };
+
 // The 512 units of offsets 0..4095 in memory order (unit n holds the bytes
 // that belong at offset 8n), or null for a kind that is neither 46 nor 47.
-const uint64_t* pattern_period_table(uint16_t kind);
-// The 32-byte period of the repeat kind (units 0xAA.., 0x55.., 0x00.., 0xFF..).
-const uint64_t* pattern_repeat_period();
+const uint64_t* pattern_period_table(uint16_t kind, PeriodForm form = PeriodForm::kPlain);
+// The unit of a period table that belongs at offset off (a multiple of 8).
+inline uint64_t period_unit(const uint64_t* table, uint64_t off) {
+  return table[(off % kPatternPeriodBytes) / 8];
+}
+// The 32-block period of the noise patterns (7168 bytes for 64-bit units,
+// 14336 for 128-bit units), for fills that cannot store into the buffer
+// directly. *len receives its length.
+const uint8_t* noise_period(unsigned bits, uint32_t* len);
 
 // Stores the pattern bytes of [offset, offset + len) into dst, which stands
 // for the buffer at that offset. offset and len are multiples of 8; the kind

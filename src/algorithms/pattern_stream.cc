@@ -47,37 +47,48 @@ constexpr uint64_t cross_talk_unit(uint32_t r) {
   }
 }
 
-constexpr Period make_cross_talk() {
+// The unit at offset 8n in the given layout: P, ~P, or ~P at odd units.
+constexpr uint64_t laid_out(uint64_t p, uint32_t n, PeriodForm form) {
+  if (form == PeriodForm::kInverted || (form == PeriodForm::kPairs && n % 2 == 1)) return ~p;
+  return p;
+}
+
+constexpr Period make_cross_talk(PeriodForm form) {
   Period t{};
-  for (uint32_t n = 0; n < kPatternPeriodUnits; ++n) t[n] = cross_talk_unit(n * 8);
+  for (uint32_t n = 0; n < kPatternPeriodUnits; ++n)
+    t[n] = laid_out(cross_talk_unit(n * 8), n, form);
   return t;
 }
 
 constexpr std::array<uint64_t, kRepeatPeriodUnits> kRepeatPeriod = {
     0xAAAAAAAAAAAAAAAAull, 0x5555555555555555ull, 0x0000000000000000ull, 0xFFFFFFFFFFFFFFFFull};
 
-constexpr Period make_repeat() {
+constexpr Period make_repeat(PeriodForm form) {
   Period t{};
-  for (uint32_t n = 0; n < kPatternPeriodUnits; ++n) t[n] = kRepeatPeriod[n % kRepeatPeriodUnits];
+  for (uint32_t n = 0; n < kPatternPeriodUnits; ++n) {
+    t[n] = laid_out(kRepeatPeriod[n % kRepeatPeriodUnits], n, form);
+  }
   return t;
 }
 
-alignas(64) constexpr Period kCrossTalkTable = make_cross_talk();
-alignas(64) constexpr Period kRepeatTable = make_repeat();
+// Indexed by PeriodForm.
+alignas(64) constexpr Period kCrossTalkTables[3] = {make_cross_talk(PeriodForm::kPlain),
+                                                    make_cross_talk(PeriodForm::kInverted),
+                                                    make_cross_talk(PeriodForm::kPairs)};
+alignas(64) constexpr Period kRepeatTables[3] = {make_repeat(PeriodForm::kPlain),
+                                                 make_repeat(PeriodForm::kInverted),
+                                                 make_repeat(PeriodForm::kPairs)};
 
 static_assert(kPatternPeriodBytes % (kRepeatPeriodUnits * 8) == 0);
 static_assert(0x8000 % kPatternPeriodBytes == 0, "sweep spans start at the period start");
 
 }  // namespace
 
-const uint64_t* pattern_period_table(uint16_t kind) {
-  if (kind == kDataCrossTalk) return kCrossTalkTable.data();
-  if (kind == kDataRepeat) return kRepeatTable.data();
+const uint64_t* pattern_period_table(uint16_t kind, PeriodForm form) {
+  const auto index = static_cast<size_t>(form);
+  if (kind == kDataCrossTalk) return kCrossTalkTables[index].data();
+  if (kind == kDataRepeat) return kRepeatTables[index].data();
   return nullptr;
-}
-
-const uint64_t* pattern_repeat_period() {
-  return kRepeatPeriod.data();
 }
 
 // memcpy/memcmp of whole period pieces: the library picks the widest stores

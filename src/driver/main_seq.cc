@@ -6,7 +6,11 @@
 #include <algorithm>
 #include <cstring>
 
+#include "algorithms/bmove.h"
 #include "algorithms/error_disp.h"
+#include "algorithms/march.h"
+#include "algorithms/masest.h"
+#include "algorithms/moving_inversion.h"
 #include "algorithms/mscan.h"
 #include "common/logfile.h"
 #include "common/test_inf.h"
@@ -41,12 +45,12 @@ struct SweepPlan {
   uint32_t count;  // number of sweeps
 };
 
-// One-by-one mode sweeps from the first selected algorithm up to BMOVE: MSCAN
-// gives four sweeps (23 to 26), MARCH three, MASEST two, BMOVE one. A selected
-// IMOVE behind any of them is therefore not run in this mode. IMOVE alone gives
-// five sweeps (27 to 31); sweeps 28 to 31 run no algorithm but still take and
-// release every chunk and apply the time checks. This keeps the established
-// run length of this test; WHOLE mode is the way to run every algorithm.
+// One-by-one mode runs every selected algorithm from the first selected one
+// through IMOVE: five minus the index of the first selected entry sweeps, so
+// "-tp MSCAN,IMOVE" runs both. Numbers in between that are not selected run
+// nothing but still take and release every chunk and apply the time checks,
+// as every sweep does (an allocation that is never touched costs no memory
+// traffic). WHOLE mode runs the five numbers too, MARCH excepted.
 SweepPlan sweep_plan(const ParamStruct_t& param, const uint8_t* sel) {
   SweepPlan plan{kAlgoMscan, 0};
   if (param.wTestMode == kTestWhole) {
@@ -55,31 +59,15 @@ SweepPlan sweep_plan(const ParamStruct_t& param, const uint8_t* sel) {
     for (uint8_t i = 0; i < kAlgoCount; ++i) {
       if (sel[i] != kAlgoSelected) continue;
       plan.first = static_cast<uint16_t>(kAlgoMscan + i);
-      plan.count = (i == kImoveIndex) ? 5 : 4u - i;
+      plan.count = kAlgoCount - i;
+      printfx(0x100C, "_NonPSE36MemoryTest()  One by one: algorithms %u to %u (sweeps=%u)\n",
+              static_cast<unsigned>(plan.first), static_cast<unsigned>(kAlgoImove),
+              static_cast<unsigned>(plan.count));
       break;
     }
   }
   if (Ex_pmem_FIND.load() == 1) plan = {kAlgoPmem, 1};
   return plan;
-}
-
-// Stand-in for the algorithms this build does not contain yet (MARCH, MASEST,
-// BMOVE, the moving inversion). A selected test that cannot
-// run must never end in "No Error": it is reported as a parameter error
-// (title "Parameter Error") and ends the run with result 16. Each use below is
-// the one place its real call goes.
-constexpr uint32_t kErrNotInBuild = 99;
-
-bool not_in_build(const char* name, uint32_t* r) {
-  printfx(0x100D, "_NonPSE36MemoryTest()  %s is not available in this build\n", name);
-  Error_Details = Error_Details_t{};
-  Error_Details.error_class = kClassParam;
-  Error_Details.error_code = kErrNotInBuild;
-  Error_Details.name_text = TEST_INF.module_name;
-  Error_Details.device_text = TEST_INF.device_name;
-  VykTp2MemErrorDisp(&Error_Details);
-  *r = kRcParam;
-  return false;
 }
 
 // Runs the algorithm of sweep `algo` over one chunk when it is selected.
@@ -88,6 +76,7 @@ bool run_algorithm(uint16_t algo, uint16_t kind, void* chunk, uint32_t size, Vyk
                    uint64_t* done, const uint8_t* sel, uint32_t* r) {
   if (algo < kAlgoMscan || algo > kAlgoImove) return false;
   if (sel[algo - kAlgoMscan] != kAlgoSelected) return false;
+  const bool whole = ctl->param->wTestMode == kTestWhole;
   switch (algo) {
     case kAlgoMscan:
       *r = VykTp2MSCAN(kind, chunk, size, ctl, &done[0]);
@@ -95,15 +84,30 @@ bool run_algorithm(uint16_t algo, uint16_t kind, void* chunk, uint32_t size, Vyk
               static_cast<unsigned long long>(done[0]));
       return true;
     case kAlgoMarch:
-      // WHOLE mode never runs MARCH.
-      if (ctl->param->wTestMode == kTestWhole) return false;
-      return not_in_build("MARCH", r);
+      if (whole) return false;  // WHOLE mode never runs MARCH
+      *r = VykTp2MARCH(kind, chunk, size, ctl, &done[1]);
+      printfx(0x100C, "_NonPSE36MemoryTest()  MARCH done..=0x%llx\n",
+              static_cast<unsigned long long>(done[1]));
+      return true;
     case kAlgoMasest:
-      return not_in_build("MASEST", r);
+      *r = VykTp2MASEST(kind, chunk, size, ctl, &done[2]);
+      printfx(0x100C, "_NonPSE36MemoryTest()  MASEST done..=0x%llx\n",
+              static_cast<unsigned long long>(done[2]));
+      return true;
     case kAlgoBmove:
-      return not_in_build("BMOVE", r);
-    default:  // kAlgoImove; gets half the chunk in one-by-one mode
-      return not_in_build("Moving Inversion", r);
+      *r = VykTp2BMOVE(kind, chunk, size, ctl, 0, &done[3]);
+      printfx(0x100C, "_NonPSE36MemoryTest()  BMOVE done..=0x%llx\n",
+              static_cast<unsigned long long>(done[3]));
+      return true;
+    default: {  // kAlgoImove: the whole chunk in WHOLE mode, else its first half
+      printfx(0x2008, "Ixx57", "_NonPSE36MemoryTest", "Committed User Memory adr=", chunk,
+              "size=0x", static_cast<unsigned>(size));
+      const uint64_t length = whole ? size : size / 2;
+      *r = Vyk_moving_inversion(chunk, length, ctl, &done[4]);
+      printfx(0x100C, "_NonPSE36MemoryTest()  Moving Inversion done..=0x%x\n",
+              static_cast<unsigned>(done[4]));
+      return true;
+    }
   }
 }
 

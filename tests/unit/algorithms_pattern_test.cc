@@ -1,197 +1,95 @@
-// Offset-addressed patterns, their period tables and the block noise patterns.
+// Offset-addressed patterns and their period tables, and the block noise
+// patterns.
 #include <gtest/gtest.h>
 
-#include <array>
 #include <cstring>
-#include <random>
-#include <vector>
 
 #include "algorithms/pattern.h"
+#include "files.h"
 #include "state/memstruct.h"
-#include "params/param.h"
+#include "state/param_block.h"
 
 namespace {
 
-using Unit = std::array<uint8_t, 8>;
-
-Unit fill8(uint8_t v) {
-  return {v, v, v, v, v, v, v, v};
-}
-
-Unit generate(uint16_t kind, int64_t offset) {
-  Unit u{};
-  EXPECT_EQ(VykTp2GeneratePattern(8, offset, u.data(), 8, nullptr, kind), kRcOk);
+uint64_t unit(uint16_t kind, int64_t offset) {
+  uint64_t u = 0;
+  EXPECT_EQ(VykTp2GeneratePattern(8, offset, reinterpret_cast<uint8_t*>(&u), 8, nullptr, kind),
+            kRcOk);
   return u;
 }
 
-Unit unit_in(const std::vector<uint8_t>& buf, size_t at) {
-  Unit u;
-  std::memcpy(u.data(), &buf[at], 8);
-  return u;
-}
-
-class PatternTest : public ::testing::Test {
- protected:
-  void TearDown() override { execute_cancel = 0; }
-};
-
-const Unit kP0 = {0x7f, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff};
-const Unit kNotP0 = {0x80, 0, 0, 0, 0, 0, 0, 0};
-
-TEST_F(PatternTest, WorkedValues) {
-  const struct {
-    int64_t offset;
-    Unit cross_talk, repeat;
-  } kWorked[] = {
-      {0x00, kP0, fill8(0xaa)},
-      {0x08, fill8(0x00), fill8(0x55)},
-      {0x10, kP0, fill8(0x00)},
-      {0x18, kNotP0, fill8(0xff)},
-      {0x20, fill8(0xff), fill8(0xaa)},
-      {0x28, kNotP0, fill8(0x55)},
-      {0x30, kP0, fill8(0x00)},
-      {0x38, fill8(0x00), fill8(0xff)},
-      {0x40, {0xbf, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff}, fill8(0xaa)},
-      {0x58, {0x40, 0, 0, 0, 0, 0, 0, 0}, fill8(0xff)},
-      {0x80, {0x9f, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff}, fill8(0xaa)},
-      {0x1c0, {0x80, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff}, fill8(0xaa)},
-      {0x200, {0xff, 0x7f, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff}, fill8(0xaa)},
-      {0xfc0, {0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0x80}, fill8(0xaa)},
-      {0x1000, kP0, fill8(0xaa)},  // the period restarts at 4096
-      {0x7000, kP0, fill8(0xaa)},
-  };
-  for (const auto& w : kWorked) {
-    SCOPED_TRACE(w.offset);
-    EXPECT_EQ(generate(kDataCrossTalk, w.offset), w.cross_talk);
-    EXPECT_EQ(generate(kDataRepeat, w.offset), w.repeat);
+// Worked units (bytes in memory order); the period tables hold the
+// generator's units in every layout.
+TEST(PatternTest, WorkedUnitsAndTables) {
+  for (const ts::Row& r : ts::read_table("unit/data/pattern_units.txt", 3)) {
+    for (int k = 0; k < 2; ++k) {
+      const uint64_t u = unit(k == 0 ? kDataCrossTalk : kDataRepeat, std::stoll(r[0], nullptr, 0));
+      const auto* b = reinterpret_cast<const uint8_t*>(&u);
+      char text[32];
+      std::snprintf(text, sizeof text, "%02x %02x %02x %02x %02x %02x %02x %02x", b[0], b[1], b[2],
+                    b[3], b[4], b[5], b[6], b[7]);
+      EXPECT_EQ(text, r[1 + k]) << r.where;
+    }
   }
+  for (uint16_t kind : {kDataCrossTalk, kDataRepeat}) {
+    for (uint32_t n = 0; n < kPatternPeriodUnits; ++n) {
+      const uint64_t u = unit(kind, 8 * n);
+      ASSERT_EQ(pattern_period_table(kind)[n], u) << kind << " " << n;
+      ASSERT_EQ(pattern_period_table(kind, PeriodForm::kInverted)[n], ~u) << kind << " " << n;
+      ASSERT_EQ(pattern_period_table(kind, PeriodForm::kPairs)[n], n % 2 ? ~u : u) << kind << n;
+    }
+  }
+  EXPECT_EQ(pattern_period_table(7), nullptr);
   EXPECT_EQ(bpPtnData, nullptr);
 }
 
-// Group k*8+s: byte k carries a zero run of s+1 bits; +24 is its inverse,
-// +32 all ones.
-TEST_F(PatternTest, ZeroRunGrowsFromGroupToGroup) {
-  const uint8_t byte_k[8] = {0x7f, 0xbf, 0x9f, 0x8f, 0x87, 0x83, 0x81, 0x80};
-  for (int g = 0; g < 64; ++g) {
-    Unit p = fill8(0xff), inverted;
-    p[g / 8] = byte_k[g % 8];
-    for (int i = 0; i < 8; ++i) inverted[i] = static_cast<uint8_t>(~p[i]);
-    EXPECT_EQ(generate(kDataCrossTalk, g * 64), p) << g;
-    EXPECT_EQ(generate(kDataCrossTalk, g * 64 + 24), inverted) << g;
-    EXPECT_EQ(generate(kDataCrossTalk, g * 64 + 32), fill8(0xff)) << g;
+// Misaligned, unknown or cancelled requests write nothing and leave no work
+// buffer behind.
+TEST(PatternTest, RefusedRequestsWriteNothing) {
+  const int64_t kCases[][5] = {{kDataCrossTalk, 4, 8, 0, kRcSyscall},
+                               {kDataRepeat, 4, 8, 0, kRcSyscall},
+                               {kDataCrossTalk, 0, 12, 0, kRcSyscall},
+                               {kDataRepeat, 8, 7, 0, kRcSyscall},
+                               {7, 0, 8, 0, kRcSyscall},
+                               {kDataCrossTalk, 64, 8, 1, kRcCancel},
+                               {kDataRepeat, 64, 8, 1, kRcCancel}};
+  for (const auto& [kind, offset, length, cancel, rc] : kCases) {
+    execute_cancel = static_cast<uint32_t>(cancel);
+    uint64_t out[2] = {5, 5};
+    EXPECT_EQ(VykTp2GeneratePattern(8, offset, reinterpret_cast<uint8_t*>(out), length, nullptr,
+                                    static_cast<uint16_t>(kind)),
+              uint32_t(rc));
+    EXPECT_TRUE(out[0] == 5 && out[1] == 5 && bpPtnData == nullptr) << kind << " " << offset;
   }
+  execute_cancel = 0;
 }
 
-// Long calls and the streaming fill, seeded at arbitrary offsets, equal
-// single units generated one at a time; the stream compare catches any
-// single changed bit.
-TEST_F(PatternTest, SeededLongCallsAndStreamsEqualUnits) {
-  std::mt19937 rng(1234);
-  for (uint16_t kind : {kDataCrossTalk, kDataRepeat}) {
-    const uint64_t* table = pattern_period_table(kind);
-    for (int trial = 0; trial < 24; ++trial) {
-      const int64_t fixed[] = {0, 0x38, 0xfc0, 0x12348};
-      int64_t offset = trial < 4 ? fixed[trial] : 8 * static_cast<int64_t>(rng() % 100000);
-      size_t len = 8 * (1 + rng() % 1200);
-      std::vector<uint8_t> call(len), buf(len + 16, 0x5a);
-      ASSERT_EQ(
-          VykTp2GeneratePattern(8, offset, call.data(), static_cast<int64_t>(len), nullptr, kind),
-          kRcOk);
-      pattern_stream_fill(table, buf.data() + 8, static_cast<uint64_t>(offset), len);
-      for (size_t n = 0; n < len; n += 8) {
-        Unit want = generate(kind, offset + static_cast<int64_t>(n));
-        ASSERT_EQ(unit_in(call, n), want) << kind << " offset " << offset << " +" << n;
-        ASSERT_EQ(unit_in(buf, 8 + n), want) << kind << " offset " << offset << " +" << n;
-      }
-      EXPECT_EQ(buf[7], 0x5a);
-      EXPECT_EQ(buf[8 + len], 0x5a);
-      EXPECT_TRUE(pattern_stream_equal(table, buf.data() + 8, offset, len));
-      buf[8 + rng() % len] ^= static_cast<uint8_t>(1u << (rng() % 8));
-      EXPECT_FALSE(pattern_stream_equal(table, buf.data() + 8, offset, len));
-    }
-  }
-}
-
-TEST_F(PatternTest, PeriodTablesEqualGenerator) {
-  for (uint16_t kind : {kDataCrossTalk, kDataRepeat}) {
-    const uint64_t* table = pattern_period_table(kind);
-    ASSERT_NE(table, nullptr);
-    for (uint32_t n = 0; n < kPatternPeriodUnits; ++n) {
-      ASSERT_EQ(std::memcmp(&table[n], generate(kind, 8 * n).data(), 8), 0) << kind << " " << n;
-    }
-  }
-  const uint64_t* rep = pattern_repeat_period();
-  for (uint32_t n = 0; n < kRepeatPeriodUnits; ++n) {
-    EXPECT_EQ(std::memcmp(&rep[n], generate(kDataRepeat, 8 * n).data(), 8), 0) << n;
-  }
-  EXPECT_EQ(pattern_period_table(7), nullptr);
-}
-
-// Refused requests write nothing and leave no pattern buffer behind.
-TEST_F(PatternTest, RefusedRequestsLeaveOutputUntouched) {
-  const struct {
-    uint16_t kind;
-    int64_t offset, length;
-    bool cancel;
-    uint32_t rc;
-  } kCases[] = {
-      {kDataCrossTalk, 4, 8, false, kRcSyscall},  {kDataRepeat, 4, 8, false, kRcSyscall},
-      {kDataCrossTalk, 0, 12, false, kRcSyscall}, {kDataRepeat, 1, 8, false, kRcSyscall},
-      {kDataRepeat, 8, 7, false, kRcSyscall},     {7, 0, 8, false, kRcSyscall},
-      {kDataCrossTalk, 0x40, 8, true, kRcCancel}, {kDataRepeat, 0x40, 8, true, kRcCancel},
-  };
-  for (const auto& c : kCases) {
-    SCOPED_TRACE(testing::Message() << c.kind << " " << c.offset << " " << c.length);
-    execute_cancel = c.cancel ? 1 : 0;
-    std::array<uint8_t, 16> out;
-    out.fill(0x5a);
-    EXPECT_EQ(VykTp2GeneratePattern(8, c.offset, out.data(), c.length, nullptr, c.kind), c.rc);
-    for (uint8_t b : out) EXPECT_EQ(b, 0x5a);
-    EXPECT_EQ(bpPtnData, nullptr);
-  }
-}
-
-// Values of the 28 units of block j.
-std::array<uint32_t, 28> block_for(int j) {
-  j %= 32;
+// Unit u of the noise: block u / 28 (the masks repeat every 32 blocks), unit
+// u % 28 of the block.
+uint32_t noise_value(size_t u) {
+  const size_t j = u / 28 % 32;
   const uint32_t a = j == 0 ? 2 : 5u << (j - 1), b = j == 0 ? 3 : 7u << (j - 1), c = 1u << j;
-  const uint32_t o = 0xffffffffu;
-  return {0, a,  c,  0, ~b, 0, ~c, c,  ~c, 0, ~c, c,  0, ~c,
-          o, ~a, ~c, o, b,  o, c,  ~c, c,  o, c,  ~c, o, c};
+  const uint32_t v[28] = {0,   a,  c,  0,   ~b, 0,   ~c, c,  ~c, 0,   ~c, c,  0,   ~c,
+                          ~0u, ~a, ~c, ~0u, b,  ~0u, c,  ~c, c,  ~0u, c,  ~c, ~0u, c};
+  return v[u % 28];
 }
 
-// Runs a noise generator of `words` words per unit over `count` words and
-// checks every whole unit against the model and the words after them.
-void expect_noise(int words, uint32_t count) {
-  std::vector<uint32_t> mem(count + 8, 0x5a5a5a5au);
-  (words == 2 ? noize_pattern_64 : noize_pattern_128)(mem.data(), count);
-  const size_t units = count / words;
-  for (size_t u = 0; u < units; ++u) {
-    for (int w = 0; w < words; ++w) {
-      ASSERT_EQ(mem[u * words + w], block_for(static_cast<int>(u / 28))[u % 28])
-          << "words " << words << " unit " << u << " word " << w;
+// 33 blocks and a part (block 31: c = 0x80000000, a = 0x40000000, b =
+// 0xC0000000; block 32 = block 0); 224 bytes, one block; 240 bytes, then
+// units 0 and 1 of block 1 (the second 5); a partial 128-bit unit, not written.
+TEST(PatternTest, NoiseFollowsTheUnitRule) {
+  EXPECT_TRUE(noise_value(31 * 28 + 2) == 0x80000000u && noise_value(31 * 28 + 1) == 0x40000000u &&
+              noise_value(31 * 28 + 18) == 0xC0000000u && noise_value(29) == 5u);
+  const std::pair<int, uint32_t> kCases[] = {
+      {2, 2 * (33 * 28 + 5)}, {4, 4 * (33 * 28 + 5)}, {2, 224 / 4}, {2, 240 / 4}, {4, 6}};
+  for (const auto& [words, count] : kCases) {
+    std::vector<uint32_t> mem(count + 8, 0x5a5a5a5au);
+    (words == 2 ? noize_pattern_64 : noize_pattern_128)(mem.data(), count);
+    for (size_t i = 0; i < mem.size(); ++i) {
+      const bool written = i < count / words * words;
+      ASSERT_EQ(mem[i], written ? noise_value(i / words) : 0x5a5a5a5au) << words << " " << i;
     }
   }
-  for (size_t i = units * words; i < mem.size(); ++i) ASSERT_EQ(mem[i], 0x5a5a5a5au) << i;
-}
-
-TEST(NoisePatternTest, BlocksAndEnds) {
-  // Pin the model: block 1 unit 1 is 5, block 31's masks a, b, c.
-  EXPECT_EQ(block_for(1)[1], 5u);
-  EXPECT_EQ(block_for(31)[1], 0x40000000u);
-  EXPECT_EQ(block_for(31)[18], 0xc0000000u);
-  EXPECT_EQ(block_for(31)[2], 0x80000000u);
-  const struct {
-    int words;
-    uint32_t count;
-  } kCases[] = {
-      {2, 2 * (33 * 28 + 5)},  // block 31, and block 32 = block 0
-      {4, 4 * (33 * 28 + 5)},
-      {2, 224 / 4},  // exactly one block
-      {2, 240 / 4},  // block 0, then units 0 and 1 of block 1
-      {4, 6},        // a partial 128-bit unit is not written
-  };
-  for (const auto& c : kCases) expect_noise(c.words, c.count);
 }
 
 }  // namespace
