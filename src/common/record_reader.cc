@@ -64,11 +64,13 @@ RecordResult record_reader_next(RecordReader* rd, ProtocolRecord* record) {
   if (!rd->error.empty()) return kRecordBad;
   const std::string_view in = rd->pending;
   if (in.empty()) return kRecordNeedMore;
-  // Compare what has arrived of the record start, so garbage is named as
-  // soon as its first byte is there.
+  // What has arrived of the record start is compared at once, so garbage is
+  // named at its first byte however the stream was cut into pieces.
   const size_t have = std::min(in.size(), kStart.size());
-  if (in.substr(0, have) != kStart.substr(0, have)) {
-    return fail(rd, "no record start (\"ONLPTL,\") but " + excerpt(in), 0);
+  const size_t wrong =
+      std::mismatch(kStart.begin(), kStart.begin() + have, in.begin()).first - kStart.begin();
+  if (wrong < have) {
+    return fail(rd, "no record start (\"ONLPTL,0x\"): " + excerpt(in.substr(wrong, 1)), wrong);
   }
   if (in.size() < kPrefixLen) return kRecordNeedMore;
   uint32_t len = 0;
