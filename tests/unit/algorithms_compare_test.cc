@@ -11,8 +11,8 @@
 #include "algorithms/pattern.h"
 #include "common/logfile.h"
 #include "common/test_inf.h"
-#include "state/memstruct.h"
 #include "params/param.h"
+#include "state/memstruct.h"
 #include "test_support.h"
 
 namespace {

@@ -13,9 +13,9 @@
 #include "algorithms/pattern.h"
 #include "common/logfile.h"
 #include "common/test_inf.h"
-#include "state/memstruct.h"
 #include "params/param.h"
 #include "progress/clock.h"
+#include "state/memstruct.h"
 #include "test_support.h"
 
 namespace {

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "algorithms/pattern.h"
-#include "state/memstruct.h"
 #include "params/param.h"
+#include "state/memstruct.h"
 
 namespace {
 
