@@ -141,9 +141,12 @@ int main(int argc, char** argv) {
       // Reading a pipe, memtest got the terminal's Ctrl-C itself; its last
       // records are still to come.
       forwarded = 1;
-      write_all(STDERR_FILENO,
-                "memtest-view: waiting for the end of the stream (interrupt again "
-                "to stop reading)\n");
+      // Below the live line rather than behind it.
+      const std::string gap = v.live_shown ? "\n" : "";
+      v.live_shown = false;
+      write_all(STDERR_FILENO, gap +
+                                   "memtest-view: waiting for the end of the stream (interrupt "
+                                   "again to stop reading)\n");
     } else if (g_interrupts >= 2) {
       error = "reading stopped by an interrupt at byte " + std::to_string(reader.offset);
       break;
