@@ -165,7 +165,8 @@ void view_finish(ViewState* v, const std::string& error, int exit_status, Verdic
     d.result = "unknown final status " + std::to_string(v->status.status);
     d.exit_status = kExitBadStream;
   } else if (v->have_version) {
-    d.result = "version";  // memtest -vl sends the version record alone and ends with 0
+    // memtest -vl sends the version record alone and ends with 0.
+    d.result = "version only, no test";
   } else {
     d.result = "no final status";
     d.error = "stream ended without a final status record at byte " + std::to_string(v->stream_end);
@@ -178,6 +179,8 @@ void view_finish(ViewState* v, const std::string& error, int exit_status, Verdic
   }
   v->live.clear();
   // The error itself goes to standard error.
-  emit_line(v, "verdict: " + d.result + " (exit status " + std::to_string(d.exit_status) + ")",
+  emit_line(v,
+            std::string("verdict: ") + (d.passed ? "passed, " : "failed, ") + d.result +
+                " (exit status " + std::to_string(d.exit_status) + ")",
             out);
 }

@@ -36,7 +36,8 @@ std::string unescape(const std::string& s) {
 // what the terminal received.
 std::string run_on_pty(const std::string& command, int* exit_status) {
   int fd = -1;
-  const pid_t pid = forkpty(&fd, nullptr, nullptr, nullptr);
+  winsize size{24, 60, 0, 0};  // narrower than the progress line
+  const pid_t pid = forkpty(&fd, nullptr, nullptr, &size);
   if (pid == 0) {
     execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
     _exit(127);
