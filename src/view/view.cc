@@ -47,9 +47,16 @@ std::string step_text(const std::string& text) {
   return text;
 }
 
-std::string trimmed(const std::string& s) {
-  const size_t end = s.find_last_not_of(' ');
-  return end == std::string::npos ? "" : s.substr(0, end + 1);
+// Texts from the stream reach the terminal without control characters, so
+// that a damaged or foreign stream cannot move the cursor or change the
+// terminal's settings.
+std::string printable(const std::string& text) {
+  std::string out = text;
+  for (char& c : out) {
+    const auto u = static_cast<unsigned char>(c);
+    if ((u < 0x20 && c != '\n') || u == 0x7f) c = '?';
+  }
+  return out;
 }
 
 void clear_live(ViewState* v, std::string* out) {
@@ -60,7 +67,7 @@ void clear_live(ViewState* v, std::string* out) {
 // A whole line above the live line, which is drawn again below it.
 void emit_line(ViewState* v, const std::string& line, std::string* out) {
   clear_live(v, out);
-  *out += line;
+  *out += printable(line);
   if (line.empty() || line.back() != '\n') *out += '\n';
   if (v->mode == kViewTerminal && !v->live.empty()) {
     *out += v->live;
@@ -69,6 +76,11 @@ void emit_line(ViewState* v, const std::string& line, std::string* out) {
 }
 
 }  // namespace
+
+std::string trimmed(const std::string& s) {
+  const size_t end = s.find_last_not_of(' ');
+  return end == std::string::npos ? "" : s.substr(0, end + 1);
+}
 
 const char* status_name(uint32_t status) {
   const StatusInfo* s = find_status(status);
@@ -82,7 +94,7 @@ std::string progress_line(const ProgressFields& p, int width) {
   char buf[128];
   std::snprintf(buf, sizeof buf, "[%s] %3u%% %s elapsed %s left  ", bar.c_str(), p.percent,
                 clock_text(p.elapsed).c_str(), clock_text(p.second).c_str());
-  std::string line = buf + step_text(p.text);
+  std::string line = buf + printable(step_text(p.text));
   // A line as wide as the terminal would wrap, and the redraw would then
   // leave its first part behind.
   if (width > 1 && line.size() >= static_cast<size_t>(width)) line.resize(width - 1);

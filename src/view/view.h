@@ -51,5 +51,7 @@ std::string view_record_json(ViewState* v, const ProtocolRecord& r, std::string*
 void view_finish(ViewState* v, const std::string& error, int exit_status, Verdict* verdict,
                  std::string* out);
 void view_verdict_json(const ViewState& v, const Verdict& verdict, std::string* out);
+// s without the blanks that pad it on the right.
+std::string trimmed(const std::string& s);
 // The live progress line for a progress record (terminal and plain mode).
 std::string progress_line(const ProgressFields& p, int width);

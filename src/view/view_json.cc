@@ -11,11 +11,6 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-std::string trimmed(const std::string& s) {
-  const size_t end = s.find_last_not_of(' ');
-  return end == std::string::npos ? "" : s.substr(0, end + 1);
-}
-
 // Record texts are ASCII; a stray byte that is not UTF-8 is replaced rather
 // than allowed to stop the output.
 void emit(const Json& j, std::string* out) {

@@ -22,12 +22,13 @@ const std::string kEmulator = MEMTEST_EMULATOR " ";
 const std::string kEmulator;
 #endif
 
-// "\n" is a newline, "\\" a backslash.
+// "\n" is a newline, "\e" an ESC, "\\" a backslash.
 std::string unescape(const std::string& s) {
   std::string out;
   for (size_t i = 0; i < s.size(); ++i) {
-    const bool escape = s[i] == '\\' && i + 1 < s.size() && (s[i + 1] == 'n' || s[i + 1] == '\\');
-    out += !escape ? s[i] : s[++i] == 'n' ? '\n' : '\\';
+    const size_t code = i + 1 < s.size() && s[i] == '\\' ? std::string("n\\e").find(s[i + 1]) : 3;
+    out += code < 3 ? "\n\\\x1b"[code] : s[i];
+    i += code < 3;
   }
   return out;
 }
