@@ -18,6 +18,9 @@ struct Options {
   bool sigint_blocked = false;
   int sigint_count = 1;  // signals sent back to back
   double timeout = 120;  // killed after this many seconds
+  // Started instead of memtest, as it is (never through the emulator); its
+  // output is not taken apart into records.
+  std::string program;
 };
 
 struct Result {
