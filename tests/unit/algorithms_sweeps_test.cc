@@ -106,8 +106,13 @@ std::string symbolic(std::string text, const void* buffer, uint64_t size) {
     const uint64_t v = std::stoull(m.str(), nullptr, 16), b = num(buffer);
     std::string name = m.str();
     for (const auto& [a, n] : names) name = a != 0 && (v == a || v == uint32_t(a)) ? n : name;
+    // Traces print some addresses cut to 32 bits; only those fields may match
+    // the buffer's low half, which can be small enough to look like data.
+    const std::string before = m.prefix().str();
+    const bool cut = before.ends_with("Address=0x") || before.ends_with("size=");
     for (uint64_t at : {b, uint64_t{uint32_t(b)}}) {
-      if (buffer != nullptr && v >= at && v < at + size) name = "BUF+" + hex(v - at);
+      if (buffer != nullptr && v >= at && v < at + size && (at == b || cut))
+        name = "BUF+" + hex(v - at);
     }
     out += m.prefix().str() + name;
   }
