@@ -4,11 +4,12 @@
 // call per chunk, as a pattern pass of the main sequence calls it (IMOVE on
 // the whole chunk, as in WHOLE mode). The same run measures plain sweeps over
 // the same chunks (memset, 8-byte loads, memcpy of a chunk's first half onto
-// its second) and BMOVE's copies done by memcpy alone (same calls, same
-// blocks). The program then prints, per algorithm and kind, GB/s of buffer
-// tested and the ratio of its time to its bound: the bytes it writes, reads
-// and copies per byte tested (kTraffic), each at the measured sweep rate.
-// BMOVE's bound is the time of its copies.
+// its second) and BMOVE's copies done by memcpy (same calls, same blocks),
+// alone and with its compares done by memcmp. The program then prints, per
+// algorithm and kind, GB/s of buffer tested and the ratio of its time to its
+// bound: the bytes it writes, reads and copies per byte tested (kTraffic),
+// each at the measured sweep rate. BMOVE's bound is the time of its copies;
+// it is also shown against its copies and compares by memcpy and memcmp.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
@@ -133,11 +134,14 @@ void BM_Sweep(benchmark::State& state) {
   state.SetLabel(sweep == kWrite ? "write" : sweep == kRead ? "read" : "copy");
 }
 
-// BMOVE's copies alone: per 4 MiB block, 64 rounds of the first half onto
-// the second, the second back 24 bytes on, and the last 24 bytes to the start.
-void BM_BmoveCopies(benchmark::State& state) {
+// BMOVE's moves by memcpy: per 4 MiB block, 64 rounds of the first half
+// onto the second, the second back 24 bytes on and the last 24 bytes to the
+// start; range(0) 1 adds the compare of each round by memcmp.
+void BM_BmoveMoves(benchmark::State& state) {
   constexpr uint64_t kBlock = 4 << 20, kHalf = kBlock / 2, kStep = 24;
+  const bool compare = state.range(0) == 1;
   unsigned char* buf = buffer();
+  int differ = 0;
   for (auto _ : state) {
     for (unsigned char* p = buf; p < buf + kBufferBytes; p += kBlock) {
       for (int round = 0; round < 64; ++round) {
@@ -145,15 +149,18 @@ void BM_BmoveCopies(benchmark::State& state) {
         std::memcpy(p + kStep, p + kHalf, kHalf - kStep);
         std::memcpy(p, p + kBlock - kStep, kStep);
         benchmark::ClobberMemory();
+        if (compare) differ |= std::memcmp(p + kStep, p + kHalf, kHalf - kStep);
       }
     }
   }
+  benchmark::DoNotOptimize(differ);
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kBufferBytes));
+  state.SetLabel(compare ? "copies and compares" : "copies");
 }
 
 BENCHMARK(BM_Sweep)->Arg(kWrite)->Arg(kRead)->Arg(kCopy)->UseManualTime()->Unit(
     benchmark::kMillisecond);
-BENCHMARK(BM_BmoveCopies)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BmoveMoves)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 // The algorithms and kinds measured, in the order shown.
 struct Case {
   Algo algo;
@@ -213,7 +220,7 @@ constexpr Traffic kTraffic[] = {
     {1, 1, 0},  // MSCAN: write sweep, read sweep
     {3, 2, 0},  // MARCH: write; read and invert; read and restore
     {1, 3, 0},  // MASEST: pairs; each unit with its mirror; all pairs again
-    {0, 0, 0},  // BMOVE: bound by its copies (BM_BmoveCopies)
+    {0, 0, 0},  // BMOVE: bound by its copies (BM_BmoveMoves)
     // IMOVE: per pass the source half filled, copied and compared with the
     // destination half.
     {kImovePasses * 0.5, kImovePasses * 1.0, kImovePasses * 0.5},
@@ -230,14 +237,15 @@ int main(int argc, char** argv) {
 
   const double write = reporter.seconds("BM_Sweep/0"), read = reporter.seconds("BM_Sweep/1");
   const double copy = reporter.seconds("BM_Sweep/2") * 2;  // per buffer's worth of bytes copied
-  const double bmove_copies = reporter.seconds("BM_BmoveCopies");
-  if (write == 0 || read == 0 || copy == 0 || bmove_copies == 0) return 0;
+  const double bmove_copies = reporter.seconds("BM_BmoveMoves/0");
+  const double bmove_moves = reporter.seconds("BM_BmoveMoves/1");
+  if (write == 0 || read == 0 || copy == 0 || bmove_copies == 0 || bmove_moves == 0) return 0;
   const double gb = static_cast<double>(kBufferBytes) / 1e9;
-  std::printf("\n%llu MiB as %llu MiB chunks; GB/s of buffer per second\n",
+  std::printf("\n%llu MiB as %llu MiB chunks, GB/s of buffer tested\n",
               static_cast<unsigned long long>(kBufferBytes >> 20),
               static_cast<unsigned long long>(kChunkBytes >> 20));
-  std::printf("write %.2f GB/s, read %.2f GB/s, memcpy %.2f GB/s copied, BMOVE's copies %.2f\n",
-              gb / write, gb / read, gb / copy, gb / bmove_copies);
+  std::printf("sweeps: write %.2f GB/s, read %.2f GB/s, memcpy %.2f GB/s copied\n", gb / write,
+              gb / read, gb / copy);
   std::printf("%-7s %-14s %9s %7s %9s %6s\n", "algo", "kind", "ms", "GB/s", "bound ms", "ratio");
   for (const Case& k : kCases) {
     const double t = reporter.seconds("BM_Algorithm/algo:" + std::to_string(k.algo) +
@@ -246,8 +254,12 @@ int main(int argc, char** argv) {
     const Traffic& c = kTraffic[k.algo];
     const double bound =
         k.algo == kBmove ? bmove_copies : c.write * write + c.read * read + c.copy * copy;
-    std::printf("%-7s %-14s %9.1f %7.2f %9.1f %6.2f\n", kAlgoNames[k.algo], k.label, t * 1e3,
-                gb / t, bound * 1e3, t / bound);
+    std::printf("%-7s %-14s %9.1f %7.2f %9.1f %6.2f", kAlgoNames[k.algo], k.label, t * 1e3, gb / t,
+                bound * 1e3, t / bound);
+    // Each round also compares the spans its second copy wrote and read:
+    // half the bytes the copies move, read once more.
+    if (k.algo == kBmove) std::printf("  (%.2f of its copies and compares)", t / bmove_moves);
+    std::printf("\n");
   }
   return 0;
 }
