@@ -66,14 +66,14 @@ bool DirectMemory::mirror(const uint64_t* pairs, uint64_t end, uint64_t from, ui
 }
 
 void DirectMemory::fill_bytes(uint64_t off, uint64_t len, const void* period, uint32_t plen) {
-  // One 4 KiB piece of the period, then that piece over and over in plain
-  // 8-byte stores, which the compiler turns into its widest vector stores.
-  alignas(64) uint64_t piece[kPiece / 8];
-  for (uint32_t n = 0; n < kPiece; n += plen)
-    std::memcpy(reinterpret_cast<char*>(piece) + n, period, plen);
+  // One 4 KiB piece of the period, then that piece over and over by memcpy,
+  // which uses the widest stores the processor has (the compiler's own loop
+  // is held to the build's baseline instruction set).
+  alignas(64) unsigned char piece[kPiece];
+  for (uint32_t n = 0; n < kPiece; n += plen) std::memcpy(piece + n, period, plen);
   unsigned char* dst = at(off);
-  for (uint64_t n = 0; n < len / 8; ++n) {
-    std::memcpy(dst + 8 * n, &piece[n % (kPiece / 8)], 8);
+  for (uint64_t n = 0; n < len; n += kPiece) {
+    std::memcpy(dst + n, piece, static_cast<size_t>(std::min(kPiece, len - n)));
   }
 }
 

@@ -42,6 +42,8 @@ class FaultMemory : public UnitMemory<FaultMemory> {
  public:
   FaultMemory(uint64_t size, std::vector<FaultSpec> faults);
   void* buffer() { return shown_.data(); }  // what the algorithm gets; reports point into it
+  // The units as stored, reached without a fault.
+  uint8_t* cells() { return cells_.data(); }
   uint64_t get(uint64_t off);
   void put(uint64_t off, uint64_t value, uint64_t mask);
   const void* show(uint64_t off, uint64_t value);
