@@ -43,13 +43,16 @@ class FaultMemory : public UnitMemory<FaultMemory> {
   FaultMemory(uint64_t size, std::vector<FaultSpec> faults);
   void* buffer() { return shown_.data(); }  // what the algorithm gets; reports point into it
   // The units as stored, reached without a fault.
-  uint8_t* cells() { return cells_.data(); }
+  uint8_t* cells() { return reinterpret_cast<uint8_t*>(units_.data()); }
   uint64_t get(uint64_t off);
   void put(uint64_t off, uint64_t value, uint64_t mask);
-  const void* show(uint64_t off, uint64_t value);
+  const void* show(uint64_t off, uint64_t value) { return &(shown_[off / 8] = value); }
   uint64_t peek(uint64_t off) const;  // a read that is not counted and disturbs nothing
-  bool bit(uint64_t cell) const { return (cells_[cell / 8] >> (cell % 8)) & 1; }
-  void set(uint64_t cell, bool v);
+  bool bit(uint64_t cell) const { return (units_[cell / 64] >> (cell % 64)) & 1; }
+  void flip(uint64_t cell) { units_[cell / 64] ^= uint64_t{1} << (cell % 64); }
+  void set(uint64_t cell, bool v) {
+    if (bit(cell) != v) flip(cell);
+  }
 
   uint64_t accesses = 0;             // unit reads and writes so far
   uint64_t event_at = ~uint64_t{0};  // on_event runs just before this access
@@ -57,10 +60,10 @@ class FaultMemory : public UnitMemory<FaultMemory> {
   std::vector<std::string>* log = nullptr;  // "R<off>", "W<off>=<word>,<word>"
 
  private:
-  int64_t cell_of(uint64_t off) const;  // the unit an address reaches, -1 none
+  int64_t unit_of(uint64_t off) const;  // the unit an address reaches, -1 none
   void access(char op, uint64_t off, uint64_t value);
 
-  std::vector<uint8_t> cells_, shown_;
+  std::vector<uint64_t> units_, shown_;
   std::vector<FaultSpec> faults_;
 };
 

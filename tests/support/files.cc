@@ -5,7 +5,9 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
+#include <utility>
 
 namespace ts {
 namespace {
@@ -34,9 +36,7 @@ std::string test_dir() {
 
 std::string read_file(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
+  return {std::istreambuf_iterator<char>(in), {}};
 }
 
 void write_file(const std::string& path, const std::string& text) {
@@ -108,8 +108,7 @@ std::vector<std::string> split_words(std::string_view text) {
   for (size_t i = 0; i < text.size(); ++i) {
     char c = text[i];
     if ((c == ' ' || c == '\t') && !quoted) {
-      if (in_word) words.push_back(word);
-      word.clear();
+      if (in_word) words.push_back(std::exchange(word, {}));
       in_word = false;
       continue;
     }

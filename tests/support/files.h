@@ -1,6 +1,7 @@
 // Files, temporary directories and data tables of the tests.
 #pragma once
 
+#include <cstdio>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -48,6 +49,7 @@ struct Block {
   std::vector<std::string> all(const std::string& key) const;
 };
 std::vector<Block> read_blocks(const std::string& name);
+// How GoogleTest names a block that is a test parameter.
 inline void PrintTo(const Block& b, std::ostream* os) {
   *os << b.where;
 }
@@ -55,6 +57,14 @@ inline void PrintTo(const Block& b, std::ostream* os) {
 // Splits on blanks; "double quotes" keep blanks inside a word (the quotes
 // are dropped) and \n, \t, \\, \" are escapes.
 std::vector<std::string> split_words(std::string_view text);
+// printf of integers into a string: each is passed as unsigned long long,
+// so the format writes %llu, %llx, %08llx, ...
+template <typename... T>
+std::string format(const char* fmt, T... v) {
+  char text[512];
+  std::snprintf(text, sizeof text, fmt, static_cast<unsigned long long>(v)...);
+  return text;
+}
 // Replaces every "$NAME" in text by value.
 std::string substitute(std::string text, const std::string& name, const std::string& value);
 

@@ -20,7 +20,5 @@ namespace ts {
 // Compares actual with the golden file tests/golden/<name>. On a mismatch the
 // message shows the first differing line and the whole actual text.
 testing::AssertionResult matches_golden(const std::string& name, const std::string& actual);
-// Line-by-line match of a text against a pattern text in the golden syntax.
-bool matches_pattern(const std::string& pattern, const std::string& actual, std::string* why);
 
 }  // namespace ts

@@ -24,11 +24,6 @@ std::vector<uint64_t> numbers(const char* p) {
   return out;
 }
 
-bool inside(const std::vector<Range>& ranges, uint64_t a) {
-  return std::any_of(ranges.begin(), ranges.end(),
-                     [a](const Range& r) { return a >= r.first && a < r.second; });
-}
-
 }  // namespace
 
 std::string parse(std::string text, Map* map) {
@@ -44,11 +39,8 @@ std::string parse(std::string text, Map* map) {
     } else if (n.size() == 4 && key == "stripes") {
       for (uint64_t i = 0, s = n[0]; i < n[1]; ++i, s += n[3])
         map->readable.push_back({s, s + n[2]});
-    } else if (n.size() == 2 && (key == "read" || key == "hole" || key == "seekfail")) {
-      (key == "read"   ? map->readable
-       : key == "hole" ? map->holes
-                       : map->seek_fails)
-          .push_back({n[0], n[1]});
+    } else if (n.size() == 2 && (key == "read" || key == "seekfail")) {
+      (key == "read" ? map->readable : map->seek_fails).push_back({n[0], n[1]});
     } else {
       return "bad map word: " + word;
     }
@@ -59,7 +51,8 @@ std::string parse(std::string text, Map* map) {
 }
 
 int64_t Device::seek(uint64_t to) {
-  if (inside(map.seek_fails, to)) return errno = EINVAL, -1;
+  const auto holds = [to](const Range& r) { return to >= r.first && to < r.second; };
+  if (std::ranges::any_of(map.seek_fails, holds)) return errno = EINVAL, -1;
   return static_cast<int64_t>(pos = to);
 }
 
@@ -69,8 +62,7 @@ ssize_t Device::read(size_t n) {
   auto it = std::upper_bound(map.readable.begin(), map.readable.end(), Range{pos, UINT64_MAX});
   const bool in = it != map.readable.begin() && pos < (--it)->second;
   if (end > map.ram_end || !in || end > it->second) {
-    const bool fault = end > map.ram_end || inside(map.holes, in ? it->second : pos);
-    return errno = fault ? EFAULT : EPERM, -1;
+    return errno = end > map.ram_end ? EFAULT : EPERM, -1;
   }
   const long ms = static_cast<long>(map.delay_ms);
   const timespec delay{ms / 1000, ms % 1000 * 1000000};

@@ -2,16 +2,15 @@
 // of Linux's /dev/mem under STRICT_DEVMEM as seen on a stock Debian kernel:
 // a read succeeds only when it lies wholly in a readable range (the first
 // 1 MiB on such a kernel) and then returns every byte; otherwise it fails
-// whole with -1: EFAULT when it ends beyond installed RAM or touches a hole
-// first, EPERM when it touches RAM first. A failed read leaves the position;
-// a seek to any 64-bit position succeeds unless the map says otherwise.
-// Reads copy nothing: the buffer is left as it is.
+// whole with -1: EFAULT when it ends beyond installed RAM, else EPERM. A failed read leaves the
+// position; a seek to any 64-bit position succeeds unless the map says otherwise. Reads copy
+// nothing: the buffer is left as it is.
 //
 // Map text, words separated by blanks or commas; numbers in C notation with
 // an optional K, M or G suffix:
 //   ram=E            installed RAM ends at E (default: the end of the last
 //                    readable range)
-//   read=S-E         a readable range    hole=S-E   a hole (EFAULT)
+//   read=S-E         a readable range
 //   stripes=S+NxL/P  N readable ranges of L bytes, one every P bytes from S
 //   seekfail=S-E     seeks into the range fail with EINVAL
 //   open=fail        the open fails with EACCES
@@ -31,7 +30,7 @@ namespace physmem {
 using Range = std::pair<uint64_t, uint64_t>;
 
 struct Map {
-  std::vector<Range> readable, holes, seek_fails;  // readable: sorted, apart
+  std::vector<Range> readable, seek_fails;  // readable: sorted, apart
   uint64_t ram_end = 0, delay_ms = 0, as_limit = UINT64_MAX;
   bool open_fails = false, alloc_fails = false;
 };

@@ -1,25 +1,21 @@
 #include "records.h"
 
-namespace ts {
+#include <algorithm>
+#include <iterator>
 
-std::string parse_records(std::string_view out, std::vector<Record>* records) {
-  return read_all_records(out, records);
-}
+namespace ts {
 
 std::vector<Record> of_type(const std::vector<Record>& records, unsigned type) {
   std::vector<Record> out;
-  for (const Record& r : records) {
-    if (r.type == type) out.push_back(r);
-  }
+  std::copy_if(records.begin(), records.end(), std::back_inserter(out),
+               [type](const Record& r) { return r.type == type; });
   return out;
 }
 
 bool is_running_progress(const Record& r) {
   Progress p;
-  if (!parse_progress(r, &p) || p.state != 1) return false;
-  const size_t pass = p.text.rfind(" Pass=");
-  return pass != std::string::npos && p.text.size() > 2 &&
-         p.text.compare(p.text.size() - 2, 2, ">>") == 0;
+  return parse_progress(r, &p) && p.state == 1 && p.text.find(" Pass=") != std::string::npos &&
+         p.text.ends_with(">>");
 }
 
 std::string without_running_progress(const std::vector<Record>& records) {

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "common/record_reader.h"
@@ -18,7 +17,7 @@ using ::parse_status;
 
 // Splits a byte stream into records. Returns "" or a description of the
 // first malformed byte (its offset included).
-std::string parse_records(std::string_view out, std::vector<Record>* records);
+inline constexpr auto* parse_records = &read_all_records;
 std::vector<Record> of_type(const std::vector<Record>& records, unsigned type);
 
 // True for a running progress record of the progress thread ("... Pass=N>>"

@@ -2,7 +2,7 @@
 // patterns.
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <string>
 
 #include "algorithms/pattern.h"
 #include "files.h"
@@ -24,11 +24,9 @@ TEST(PatternTest, WorkedUnitsAndTables) {
   for (const ts::Row& r : ts::read_table("unit/data/pattern_units.txt", 3)) {
     for (int k = 0; k < 2; ++k) {
       const uint64_t u = unit(k == 0 ? kDataCrossTalk : kDataRepeat, std::stoll(r[0], nullptr, 0));
-      const auto* b = reinterpret_cast<const uint8_t*>(&u);
-      char text[32];
-      std::snprintf(text, sizeof text, "%02x %02x %02x %02x %02x %02x %02x %02x", b[0], b[1], b[2],
-                    b[3], b[4], b[5], b[6], b[7]);
-      EXPECT_EQ(text, r[1 + k]) << r.where;
+      std::string bytes;  // in memory order
+      for (int i = 0; i < 64; i += 8) bytes += ts::format(" %02llx", (u >> i) & 0xff);
+      EXPECT_EQ(bytes.substr(1), r[1 + k]) << r.where;
     }
   }
   for (uint16_t kind : {kDataCrossTalk, kDataRepeat}) {
@@ -43,23 +41,15 @@ TEST(PatternTest, WorkedUnitsAndTables) {
   EXPECT_EQ(bpPtnData, nullptr);
 }
 
-// Misaligned, unknown or cancelled requests write nothing and leave no work
-// buffer behind.
+// tests/unit/data/pattern_refused.txt: nothing written, no work buffer left.
 TEST(PatternTest, RefusedRequestsWriteNothing) {
-  const int64_t kCases[][5] = {{kDataCrossTalk, 4, 8, 0, kRcSyscall},
-                               {kDataRepeat, 4, 8, 0, kRcSyscall},
-                               {kDataCrossTalk, 0, 12, 0, kRcSyscall},
-                               {kDataRepeat, 8, 7, 0, kRcSyscall},
-                               {7, 0, 8, 0, kRcSyscall},
-                               {kDataCrossTalk, 64, 8, 1, kRcCancel},
-                               {kDataRepeat, 64, 8, 1, kRcCancel}};
-  for (const auto& [kind, offset, length, cancel, rc] : kCases) {
-    execute_cancel = static_cast<uint32_t>(cancel);
+  for (const ts::Row& r : ts::read_table("unit/data/pattern_refused.txt", 5)) {
+    const auto n = [&r](int i) { return std::stoll(r[i]); };
+    execute_cancel = static_cast<uint32_t>(n(3));
     uint64_t out[2] = {5, 5};
-    EXPECT_EQ(VykTp2GeneratePattern(8, offset, reinterpret_cast<uint8_t*>(out), length, nullptr,
-                                    static_cast<uint16_t>(kind)),
-              uint32_t(rc));
-    EXPECT_TRUE(out[0] == 5 && out[1] == 5 && bpPtnData == nullptr) << kind << " " << offset;
+    const uint32_t rc = VykTp2GeneratePattern(8, n(1), reinterpret_cast<uint8_t*>(out), n(2),
+                                              nullptr, static_cast<uint16_t>(n(0)));
+    EXPECT_TRUE(rc == n(4) && out[0] == 5 && out[1] == 5 && !bpPtnData) << r.where << ": " << rc;
   }
   execute_cancel = 0;
 }

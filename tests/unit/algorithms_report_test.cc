@@ -56,39 +56,27 @@ TEST_F(ReportTest, ComparesAndListsMatchGolden) {
   uint64_t index = 0;
   EXPECT_EQ(VykTp2CompareBuffer(nullptr, &want, 8, &index, nullptr, 2, &want, 0), kRcNoBuffer);
   std::string text;
-  for (uint32_t n = 16; n <= 52; ++n) {
-    text += "param " + std::to_string(n) + ": " + param_error_title(n) + "\n";
-  }
-  for (uint32_t n = 0; n <= 17; ++n) {
-    text += "ref " + std::to_string(n) + ": " + compare_error_title(n) + "\n";
-  }
+  for (uint32_t n = 16; n <= 52; ++n)
+    text += ts::format("param %llu: ", n) + param_error_title(n) + "\n";
+  for (uint32_t n = 0; n <= 17; ++n)
+    text += ts::format("ref %llu: ", n) + compare_error_title(n) + "\n";
   uint32_t exp[10], act[10];
   for (uint32_t i = 0; i < 10; ++i) exp[i] = 0x11111111u * i, act[i] = exp[i] + 1;
   const uint32_t kCases[][2] = {
       {kClassParam, 51}, {kClassSyscall, 0}, {kClassCompare, 12}, {kClassCompare, 13}, {7, 0}};
+  const char* kDevice = "ADDRESS;0000000000000000";
   for (const auto& [error_class, code] : kCases) {
     reset();
-    Error_Details = {error_class,
-                     code,
-                     TEST_INF.module_name,
-                     "ADDRESS;0000000000000000",
-                     0x12345678,
-                     0x8010,
-                     0,
-                     exp,
-                     act,
-                     code == 13 ? 40u : 8u,
-                     32,
-                     3,
-                     "VirtualAlloc"};
+    Error_Details = {
+        error_class, code, TEST_INF.module_name,  kDevice, 0x12345678, 0x8010,        0,
+        exp,         act,  code == 13 ? 40u : 8u, 32,      3,          "VirtualAlloc"};
     const uint32_t rc = VykTp2MemErrorDisp(&Error_Details);
-    text += "== class " + std::to_string(error_class) + " " + std::to_string(code) + ": result " +
-            std::to_string(rc) + ", list level " + std::to_string(Ex_error_list_level) + "\n" +
+    text += ts::format("== class %llu %llu: result %llu, list level %llu\n", error_class, code, rc,
+                       Ex_error_list_level.load()) +
             output();
   }
   for (auto [p, name] : {std::pair<uint32_t*, const char*>{exp, "EXP"}, {act, "ACT"}}) {
-    text = std::regex_replace(
-        text, std::regex((std::stringstream() << std::hex << uintptr_t(p)).str()), name);
+    text = std::regex_replace(text, std::regex(ts::format("%llx", uintptr_t(p))), name);
   }
   // Record lengths depend on the width of the addresses shown.
   text = std::regex_replace(text, std::regex("ONLPTL,0x[0-9a-f]{8},"), "ONLPTL,LENGTH,");

@@ -18,13 +18,8 @@
 
 namespace {
 
+using ts::format;
 const std::vector<std::string> kAlgos = {"MSCAN", "MARCH", "MASEST", "BMOVE", "IMOVE"};
-
-std::string hex(uint64_t v, int digits = 1) {
-  char s[20];
-  std::snprintf(s, sizeof s, "%0*llx", digits, static_cast<unsigned long long>(v));
-  return s;
-}
 
 // Result, done counter and a compare error: Ref No., offsets, where the
 // data is shown and its compared words.
@@ -38,15 +33,15 @@ std::string run(size_t algo, Mem& mem, void* buffer, uint64_t size, uint16_t kin
                       : algo == 3 ? bmove_body(mem, kind, buffer, size, ctl, 0, &done)
                                   : imove_body(mem, buffer, size, ctl, &done);
   const Error_Details_t& d = Error_Details;
-  std::string out = "rc " + std::to_string(rc) + " done 0x" + hex(done);
+  std::string out = format("rc %llu done 0x%llx", rc, done);
   if (d.error_class == kClassCompare) {
-    out += " ref " + std::to_string(d.error_code) + " offset_ref 0x" + hex(d.offset_ref) +
-           " mismatch_offset 0x" + hex(d.mismatch_offset);
+    out += format(" ref %llu offset_ref 0x%llx mismatch_offset 0x%llx", d.error_code, d.offset_ref,
+                  d.mismatch_offset);
     for (const void* data : {d.expected_data, d.actual_data}) {
-      out += data == d.expected_data ? " exp " : " act ";
-      out += hex(reinterpret_cast<uintptr_t>(data));
+      out += format(data == d.expected_data ? " exp %llx" : " act %llx", uintptr_t(data));
       for (uint32_t i = 0; i < d.compare_length; i += 4) {
-        out += " " + hex(*reinterpret_cast<const uint32_t*>(static_cast<const char*>(data) + i), 8);
+        out += format(" %08llx",
+                      *reinterpret_cast<const uint32_t*>(static_cast<const char*>(data) + i));
       }
     }
   }
@@ -112,7 +107,7 @@ std::string symbolic(std::string text, const void* buffer, uint64_t size) {
     const bool cut = before.ends_with("Address=0x") || before.ends_with("size=");
     for (uint64_t at : {b, uint64_t{uint32_t(b)}}) {
       if (buffer != nullptr && v >= at && v < at + size && (at == b || cut))
-        name = "BUF+" + hex(v - at);
+        name = format("BUF+%llx", v - at);
     }
     out += m.prefix().str() + name;
   }
@@ -129,8 +124,7 @@ std::string state_of(const ts::FaultMemory& mem, size_t algo, uint16_t kind, uin
     zero = zero && mem.peek(o) == 0;
   }
   if (zero || off.empty()) return zero ? "state zero\n" : algo == 2 ? "state pairs\n" : "state P\n";
-  return "state " + std::to_string(off.size()) + " units differ, 0x" + hex(off.front()) + " to 0x" +
-         hex(off.back()) + "\n";
+  return format("state %llu units differ, 0x%llx to 0x%llx\n", off.size(), off.front(), off.back());
 }
 
 class AlgorithmRunTest : public ut::MemtestTest {
@@ -143,7 +137,7 @@ std::string AlgorithmRunTest::run_block(const ts::Block& b) {
   auto num = [&](const char* key, const char* fallback = "0") {
     return std::stoull(b.get(key, fallback), nullptr, 0);
   };
-  const size_t algo = std::find(kAlgos.begin(), kAlgos.end(), b.get("algo")) - kAlgos.begin();
+  const size_t algo = std::ranges::find(kAlgos, b.get("algo")) - kAlgos.begin();
   const uint64_t size = num("size"), done = num("done");
   const auto kind = static_cast<uint16_t>(num("kind", "46"));
   Ex_dwTestLevel = static_cast<uint32_t>(num("level", "1"));
@@ -160,39 +154,36 @@ std::string AlgorithmRunTest::run_block(const ts::Block& b) {
   // "random: KIND N": N faults at random cells; stuck faults also over the
   // shipped memory, whose fast paths must report exactly what the unit order
   // reports.
-  std::istringstream random(b.get("random", "stuck 0"));
-  std::string fault_kind;
-  int count = 0, found = 0;
-  random >> fault_kind >> count;
-  std::mt19937_64 rng(algo * 1000 + count);
-  for (int i = 0; i < count; ++i) {
-    const ts::FaultSpec f = ts::random_fault(ts::parse_fault(fault_kind).kind, size, rng, i % 2);
-    ts::FaultMemory mem(size, {f});
-    const std::string unit_order =
-        symbolic(run(algo, mem, mem.buffer(), size, kind, done), mem.buffer(), size);
-    found += unit_order.rfind("rc 1024", 0) == 0;
-    if (f.kind != ts::Fault::kStuck) continue;
-    std::vector<uint8_t> plain(size);
-    StuckDirect direct(plain.data(), {f});
-    EXPECT_EQ(unit_order,
-              symbolic(run(algo, direct, plain.data(), size, kind, done), plain.data(), size))
-        << b.name << ": cell 0x" << hex(f.victim);
+  if (const auto random = ts::split_words(b.get("random")); !random.empty()) {
+    std::mt19937_64 rng(algo * 1000 + std::stoul(random[1]));
+    int found = 0;
+    for (int i = 0; i < std::stoi(random[1]); ++i) {
+      const ts::FaultSpec f = ts::random_fault(ts::parse_fault(random[0]).kind, size, rng, i % 2);
+      ts::FaultMemory mem(size, {f});
+      const std::string unit_order =
+          symbolic(run(algo, mem, mem.buffer(), size, kind, done), mem.buffer(), size);
+      found += unit_order.starts_with("rc 1024");
+      if (f.kind != ts::Fault::kStuck) continue;
+      std::vector<uint8_t> plain(size);
+      StuckDirect direct(plain.data(), {f});
+      EXPECT_EQ(unit_order,
+                symbolic(run(algo, direct, plain.data(), size, kind, done), plain.data(), size))
+          << b.name << ": cell " << f.victim;
+    }
+    return "== " + b.name + "\nfound " + std::to_string(found) + "\n";
   }
-  if (count > 0) return "== " + b.name + "\nfound " + std::to_string(found) + "\n";
 
   std::vector<ts::FaultSpec> faults;
   for (const std::string& f : b.all("fault")) faults.push_back(ts::parse_fault(f));
   ts::FaultMemory mem(std::max<uint64_t>(size, 64), faults);
   std::vector<std::string> log;
   mem.log = b.get("log").empty() ? nullptr : &log;
-  std::istringstream event(b.get("event", "0 - 0"));  // "N cancel|clock MS|flip CELL"
-  std::string at, what, arg;
-  event >> at >> what >> arg;
-  mem.event_at = std::stoull(at, nullptr, 0);
+  const auto event = ts::split_words(b.get("event", "0 - 0"));  // "N cancel|clock MS|flip CELL"
+  mem.event_at = std::stoull(event[0], nullptr, 0);
   mem.on_event = [&](ts::FaultMemory& m) {
-    if (what == "cancel") execute_cancel = 1;
-    ut::world().now_us += what == "clock" ? std::stoull(arg) * 1000 : 0;
-    if (what == "flip") m.set(std::stoull(arg, nullptr, 0), !m.bit(std::stoull(arg, nullptr, 0)));
+    if (event[1] == "cancel") execute_cancel = 1;
+    if (event[1] == "clock") ut::world().now_us += std::stoull(event[2]) * 1000;
+    if (event[1] == "flip") m.flip(std::stoull(event[2], nullptr, 0));
   };
   std::vector<uint8_t> plain(b.get("memory") == "plain" ? size : 0);
   void* buffer = b.get("null") == "1" ? nullptr : plain.empty() ? mem.buffer() : plain.data();
@@ -208,9 +199,8 @@ std::string AlgorithmRunTest::run_block(const ts::Block& b) {
     for (int i = 0; i < 5; ++i) chosen[i] = sel[i] == 'w' ? kAlgoSelected : 0;
     const uint32_t rc =
         VykTp2NonPSE36MemoryTest(&VykTp2MemStruct, &counters, done_by_algo, chosen, pass);
-    text = "rc " + std::to_string(rc) + " chunks " +
-           std::to_string(ut::world().chunk_sizes.size()) + " passes " +
-           std::to_string(Ex_pass_cnt) + " calls 0x" + hex(counters) + "\n";
+    text = format("rc %llu chunks %llu passes %llu calls 0x%llx\n", rc,
+                  ut::world().chunk_sizes.size(), Ex_pass_cnt.load(), counters);
   } else {
     text = plain.empty() ? run(algo, mem, buffer, size, kind, done)
                          : run(algo, direct, buffer, size, kind, done);
@@ -219,13 +209,13 @@ std::string AlgorithmRunTest::run_block(const ts::Block& b) {
     text += state_of(mem, algo, kind, size);
   }
   if (mem.event_at > 0 && mem.accesses >= mem.event_at) {
-    text += "accesses from the event on " + std::to_string(mem.accesses - mem.event_at) + "\n";
+    text += format("accesses from the event on %llu\n", mem.accesses - mem.event_at);
   }
-  if (ut::world().sleeps > 0) text += "slept " + std::to_string(ut::world().sleeps) + "\n";
+  if (ut::world().sleeps > 0) text += format("slept %llu\n", ut::world().sleeps);
+  static const std::regex kShown(R"(^ (ERROR|ABORT) |,W\d{4},)");
   for (const ts::Record& r : records()) {
     std::istringstream lines(r.body);
     for (std::string line; std::getline(lines, line);) {
-      static const std::regex kShown(R"(^ (ERROR|ABORT) |,W\d{4},)");
       if (std::regex_search(line, kShown)) text += "record " + line + "\n";
     }
   }
@@ -238,12 +228,12 @@ std::string AlgorithmRunTest::run_block(const ts::Block& b) {
   // Accesses, a line from every write at offset 0; "log: all" or line numbers.
   std::vector<std::string> lines;
   for (const std::string& a : log) {
-    if (lines.empty() || a.rfind("W0=", 0) == 0) lines.emplace_back();
+    if (lines.empty() || a.starts_with("W0=")) lines.emplace_back();
     lines.back() += " " + a;
   }
+  const auto shown = ts::split_words(b.get("log"));
   for (size_t n = 0; n < lines.size(); ++n) {
-    if (b.get("log") == "all" ||
-        (" " + b.get("log") + " ").find(" " + std::to_string(n) + " ") != std::string::npos) {
+    if (shown[0] == "all" || std::ranges::count(shown, std::to_string(n)) > 0) {
       text += "access " + std::to_string(n) + ":" + lines[n] + "\n";
     }
   }

@@ -19,7 +19,7 @@
 
 namespace {
 
-using ull = unsigned long long;
+using ts::format;
 using Seconds = std::chrono::duration<double>;
 
 struct Sim {
@@ -40,13 +40,6 @@ const PmemDevice kSimDevice{
     },
     [](void* p) { --g_sim.live, std::free(p); },
 };
-
-template <typename... T>
-std::string format(const char* fmt, T... v) {
-  char text[256];
-  std::snprintf(text, sizeof text, fmt, static_cast<ull>(v)...);
-  return text;
-}
 
 class PmemTest : public ut::MemtestTest {
  protected:
@@ -77,15 +70,18 @@ class PmemTest : public ut::MemtestTest {
       starts += format(i + 1 < runs ? " |" : shown > 40 ? " ... %llu in all" : "", shown);
       g_sim.dev.block_starts.clear();
     }
-    out += format("bytes 0x%llx, passes %llu, round word 0x%llx\nlast block 0x%llx-0x%llx\n",
-                  Ex_dwlDebug_MSize.load(), Ex_pass_cnt.load(), Ex_dwDebug_TKind.load() >> 32,
-                  Ex_test_ad_now, Ex_test_ad_end_now.load());
-    out += format("execute_time %llu, result word %llu, error class %llu ", execute_time,
-                  Ex_dwReturnValue.load(), Error_Details.error_class) +
+    out += format(
+               "bytes 0x%llx, passes %llu, round word 0x%llx\nlast block 0x%llx-0x%llx\n"
+               "execute_time %llu, result word %llu, error class %llu ",
+               Ex_dwlDebug_MSize.load(), Ex_pass_cnt.load(), Ex_dwDebug_TKind.load() >> 32,
+               Ex_test_ad_now, Ex_test_ad_end_now.load(), execute_time, Ex_dwReturnValue.load(),
+               Error_Details.error_class) +
            Error_Details.function_name;
-    out += format("\ndevice opened %llu, closed %llu; chunks %llu; block buffers at most %llu, ",
-                  g_sim.opens, g_sim.closes, ut::world().chunk_calls, g_sim.most);
-    out += format("held %llu; sleeps %llu\n", g_sim.live, ut::world().sleeps);
+    out += format(
+        "\ndevice opened %llu, closed %llu; chunks %llu; block buffers at most %llu, "
+        "held %llu; sleeps %llu\n",
+        g_sim.opens, g_sim.closes, ut::world().chunk_calls, g_sim.most, g_sim.live,
+        ut::world().sleeps);
     return out + "block starts:" + starts + "\n";
   }
   ut::Args args_{""};
@@ -99,10 +95,7 @@ TEST_F(PmemTest, Runs) {
     reset();
     ut::world().step_us = std::stoull(row[4]);
     std::string out = "probe " + start(row[1], row[2]) + "\n";
-    const auto t0 = std::chrono::steady_clock::now();
     out += read(std::stoi(row[3]));
-    const Seconds s = std::chrono::steady_clock::now() - t0;
-    std::printf("%s: read %.0f GiB/s\n", row[0].c_str(), Ex_dwlDebug_MSize / s.count() / (1 << 30));
     std::istringstream trace(row[5] == "trace" ? trace_log() : "");
     const std::regex pmem(",(get_|search_|VykTp2PMEM|_Main\\(\\))|PMEM read done");
     for (std::string line; std::getline(trace, line);)
