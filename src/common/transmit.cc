@@ -146,12 +146,27 @@ void set_output_writer(OutputWriter writer) {
   g_writer.store(writer);
 }
 
+namespace {
+
+// Copies a name for the record headers, where it stands between commas on
+// one line: a comma, a control character or a byte outside ASCII (the
+// program name can hold any of them) becomes '_', so the header keeps its
+// shape whatever name the program was started under.
+void copy_header_name(char* dst, size_t size, const char* src) {
+  std::memset(dst, 0, size);
+  const size_t n = strnlen(src, size - 1);
+  for (size_t i = 0; i < n; ++i) {
+    const unsigned char c = static_cast<unsigned char>(src[i]);
+    dst[i] = c < 0x20 || c > 0x7e || c == ',' ? '_' : static_cast<char>(c);
+  }
+}
+
+}  // namespace
+
 int transmit_setup(const char* module, const char* device) {
   if (module == nullptr || device == nullptr || module[0] == '\0' || device[0] == '\0') return -1;
-  std::memset(TEST_INF.module_name, 0, sizeof TEST_INF.module_name);
-  std::memset(TEST_INF.device_name, 0, sizeof TEST_INF.device_name);
-  std::memcpy(TEST_INF.module_name, module, strnlen(module, sizeof TEST_INF.module_name - 1));
-  std::memcpy(TEST_INF.device_name, device, strnlen(device, sizeof TEST_INF.device_name - 1));
+  copy_header_name(TEST_INF.module_name, sizeof TEST_INF.module_name, module);
+  copy_header_name(TEST_INF.device_name, sizeof TEST_INF.device_name, device);
   return 0;
 }
 
