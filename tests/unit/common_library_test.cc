@@ -28,7 +28,6 @@ namespace {
 
 using ut::MemtestTest;
 using Words = std::vector<std::string>;
-const std::regex kConv(R"(%[-+ #0]*\d*(?:\.\d+)?((?:hh|h|ll|l|z|j|t)?[diouxXcsp]))");
 const std::regex kBar("\\|"), kCalls(" ; "), kBlank(" [td]=(?= |$)|^ "), kNewline("\n");
 const std::regex kTime(R"(20\d\d/\d\d/\d\d [\d:]{8}|\d\d/\d\d/\d\d [\d:]{8} [\d.]{7})");
 
@@ -96,8 +95,11 @@ TEST_F(MemtestTest, CommonLibraryTablesAndScripts) {
     // Message table, logging, allocator.
     if (f == "load") return n(get_msgtbl(s(1)));
     if (f == "lookup") return msg ? msg : "null";
-    if (f == "conv")
-      return std::regex_replace(msg ? msg : "", kConv, " $1", std::regex_constants::format_no_copy);
+    if (f == "fit") return n(msg_text_fit(s(1), s(2)));
+    if (f == "fits")  // loaded entries that take every argument of their calls
+      return n(std::count_if(TEST_INF.msgtbl, TEST_INF.msgtbl + TEST_INF.msgtbl_count, [](auto& e) {
+        return msg_text_fit(e.msgno, e.text) == static_cast<int>(strlen(msg_signature(e.msgno)));
+      }));
     if (f == "printfx") return n(printfx(u(1), s(2), s(3), s(4)));
     if (f == "logfile") return output_logfile(logs_.file(a[1]).c_str(), "D", "00000", s(2)), "";
     if (f == "area") rc = tp_area_ctl(u(1), u(2));
@@ -116,7 +118,7 @@ TEST_F(MemtestTest, CommonLibraryTablesAndScripts) {
     if (f == "abort_list") return n(put_skip_abort_list(kAbortListKind));
     return (ADD_FAILURE() << "no call " << f), "";
   };
-  for (Words before; const std::string name : {"options", "calls", "msgtbl", "msg_calls"}) {
+  for (Words before; const std::string name : {"options", "calls", "msgtbl", "msg_fit"}) {
     for (std::string pre; const auto& r : ts::read_table("unit/data/common_" + name + ".txt", 2)) {
       if (r[0] == "prelude" && !(pre = r[1] + " ; ").empty()) continue;  // calls of every row
       reset();
