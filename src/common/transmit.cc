@@ -44,6 +44,10 @@ void write_record(const char* data, size_t len, bool running);
 constexpr size_t kRecordCapacity = 34 * 1024;
 // "ONLPTL," and the fixed-width length field with its comma.
 constexpr size_t kPrefixLen = 18;
+// "0x%02x,0x%02x,%-16s,%-16s,\n" with names of at most 16 characters.
+constexpr size_t kHeaderLen = 45;
+// The most lines a record can have: its header gives them in two hex digits.
+constexpr uint32_t kMaxLines = 0xff;
 
 // Builds one record in a fixed buffer, with no heap allocation, so that a
 // record can still be sent when the heap is exhausted (the test may hold a
@@ -63,8 +67,8 @@ class RecordBuilder {
     if (n > 0) len_ += std::min(static_cast<size_t>(n), room() - 1);
   }
 
-  void append_text(const char* text) {
-    const size_t n = strnlen(text, room() - 1);
+  void append_text(const char* text, size_t max) {
+    const size_t n = strnlen(text, std::min(max, room() - 1));
     std::memcpy(data_ + len_, text, n);
     len_ += n;
   }
@@ -216,26 +220,30 @@ int transmit_status(uint32_t status, uint32_t flags, uint32_t value, const char*
                       TEST_INF.last_percent.load(), info->state, progress_text);
   }
 
-  uint32_t lines = 1;
   char block[kResultBlockSize];
   const char* status_text = " ";
   if (text != nullptr) {
     status_text = text;
-    for (const char* p = text; *p != '\0'; ++p) {
-      if (*p == '\n') ++lines;
-    }
   } else if (status >= 1 && status <= 3) {
     build_result_block(block, sizeof block, status);
     flags |= 0x2;
     status_text = block;
-    for (const char* p = block; *p != '\0'; ++p) {
-      if (*p == '\n') ++lines;
-    }
+  }
+  // A record holds a text up to its capacity and 255 lines (the header has
+  // two hex digits for the count). A longer text, which none of the
+  // program's lists comes near, is cut, so that the line count always
+  // matches what is sent.
+  char fields[40];
+  const int n = std::snprintf(fields, sizeof fields, "0x%02x,0x%02x,0x%08x,", status, flags, value);
+  size_t len = strnlen(status_text, kRecordCapacity - kPrefixLen - kHeaderLen - n - 2);
+  uint32_t lines = 1;
+  for (size_t i = 0; i < len && lines < kMaxLines; ++i) {
+    if (status_text[i] == '\n' && ++lines == kMaxLines) len = i + 1;
   }
 
   RecordBuilder rec(kRecStatus, lines);
-  rec.append("0x%02x,0x%02x,0x%08x,", status, flags, value);
-  rec.append_text(status_text);
+  rec.append("%s", fields);
+  rec.append_text(status_text, len);
   rec.append("\n");
   rec.send();
 

@@ -1,6 +1,6 @@
 // The diagnostic common library, driven by tables and scripts of calls. A call
 // is written as words: a short name of the routine, then its arguments; "x*40"
-// stands for forty x and "\x1f" for that byte.
+// stands for forty x, "\n*3" for "\n\n\n" and "\x1f" for that byte.
 //
 // A table row runs its calls (" ; " between them) and says in one line what
 // the last one did: its result, each field of TEST_INF it changed (name=value),
@@ -32,10 +32,11 @@ const std::regex kBar("\\|"), kCalls(" ; "), kBlank(" [td]=(?= |$)|^ "), kNewlin
 const std::regex kTime(R"(20\d\d/\d\d/\d\d [\d:]{8}|\d\d/\d\d/\d\d [\d:]{8} [\d.]{7})");
 
 std::string expand(std::string s) {
-  static const std::regex kRun(R"((\S)\*(\d+)|\\x([0-9a-f]{2}))");
+  static const std::regex kRun(R"((\\n|\S)\*(\d+)|\\x([0-9a-f]{2}))");
   for (std::smatch m; std::regex_search(s, m, kRun);) {
-    s.replace(m.position(), m.length(), m[3].matched ? 1 : std::stoul(m[2]),
-              m[3].matched ? std::stoi(m[3], nullptr, 16) : m.str(1)[0]);
+    std::string run = m[3].matched ? std::string(1, std::stoi(m[3], nullptr, 16)) : "";
+    for (size_t i = m[3].matched ? 0 : std::stoul(m[2]); i > 0; --i) run += m.str(1);
+    s.replace(m.position(), m.length(), run);
   }
   return s;
 }
