@@ -11,10 +11,15 @@
 
 namespace {
 
-std::vector<std::string> args(const std::string& logs, bool online) {
+// Even runs test with MSCAN over both patterns, odd runs with the other four
+// algorithms from MARCH through IMOVE.
+std::vector<std::string> args(const std::string& logs, bool online, int kind) {
+  const bool slow = e2e::slow_build();
+  const std::string tp = kind == 0
+                             ? std::string("MSCAN -data ALL -size ") + (slow ? "2" : "256")
+                             : std::string("MARCH,MASEST,BMOVE,IMOVE -size ") + (slow ? "2" : "8");
   return ts::split_words("-dev MEM -lv " + std::string(online ? "1" : "0") + " -path " +
-                         e2e::data_dir() + " -trc " + logs + " -tp MSCAN -data ALL -size " +
-                         (e2e::slow_build() ? "2" : "256"));
+                         e2e::data_dir() + " -trc " + logs + " -tp " + tp);
 }
 
 // A canceled run ends with exit status 2 and one status 2 record, the last
@@ -43,23 +48,26 @@ std::string judge(const e2e::Result& r, bool online) {
 
 TEST(CancelTest, StressRandomMoments) {
   std::mt19937 rng(20261206);
-  ts::TempDir first;
-  const e2e::Result plain = e2e::run(args(first.path(), true));
-  ASSERT_EQ(judge(plain, true), "");
   // Spread the signals over the length of an uninterrupted run, and past it.
-  std::uniform_real_distribution<double> delay(0.0, std::max(0.05, 1.2 * plain.seconds));
+  std::vector<std::uniform_real_distribution<double>> delay;
+  for (int kind = 0; kind < 2; ++kind) {
+    ts::TempDir first;
+    const e2e::Result plain = e2e::run(args(first.path(), true, kind));
+    ASSERT_EQ(judge(plain, true), "");
+    delay.emplace_back(0.0, std::max(0.05, 1.2 * plain.seconds));
+  }
   int canceled = 0;
   std::vector<double> latencies;
   for (int i = 0; i < 200; ++i) {
     ts::TempDir logs;
-    const bool online = i % 4 != 3;
+    const bool online = i % 3 != 2;
     e2e::Options opts;
     opts.sigint_on_first_output = i % 10 == 0;
     opts.sigint_blocked = !opts.sigint_on_first_output;
-    opts.sigint_after = opts.sigint_blocked ? (i % 10 == 1 ? 0.0 : delay(rng)) : -1;
+    opts.sigint_after = opts.sigint_blocked ? (i % 10 == 1 ? 0.0 : delay[i % 2](rng)) : -1;
     opts.sigint_count = i % 7 == 0 ? 2 : 1;
     opts.timeout = 60;
-    const e2e::Result r = e2e::run(args(logs.path(), online), opts);
+    const e2e::Result r = e2e::run(args(logs.path(), online, i % 2), opts);
     EXPECT_EQ(judge(r, online), "") << "run " << i;
     if (r.exit_status == 2) {
       ++canceled;

@@ -20,13 +20,8 @@ std::vector<std::string> lines_of(const std::string& text) {
 }
 
 std::string regex_escape(const std::string& s) {
-  static const std::string kSpecial = R"(\^$.|?*+()[]{}/)";
-  std::string out;
-  for (char c : s) {
-    if (kSpecial.find(c) != std::string::npos) out += '\\';
-    out += c;
-  }
-  return out;
+  static const std::regex kSpecial(R"([\\^$.|?*+()\[\]{}])");
+  return std::regex_replace(s, kSpecial, "\\$&");
 }
 
 const std::pair<const char*, const char*> kNamed[] = {
@@ -62,7 +57,7 @@ bool matches_pattern(const std::string& pattern, const std::string& actual, std:
   for (size_t i = 0; i < std::max(want.size(), got.size()); ++i) {
     const std::string w = i < want.size() ? want[i] : "<end of text>";
     const std::string g = i < got.size() ? got[i] : "<end of text>";
-    if (i >= want.size() || i >= got.size() || !line_matches(w, g)) {
+    if (w == "<end of text>" || g == "<end of text>" || !line_matches(w, g)) {
       *why = "line " + std::to_string(i + 1) + "\n  expected: " + w + "\n  actual:   " + g;
       return false;
     }

@@ -88,16 +88,17 @@ TEST_F(driverDeathTest, CancelTellsTheProgressThreadToStop) {
     lpTempString = static_cast<char*>(std::malloc(2048));
     std::thread(&park_forever).detach();  // the test thread, stopped at a checkpoint
     set_cancel_exit_fn([](int code) {
-      std::fprintf(stderr, "%sthread end %u, chunks %zu, chunk %p, text %p, exit %d\n",
+      std::fprintf(stderr, "%sthread end %u, chunks %zu, chunk %p, text %p, exit %d, end %d\n",
                    world().output.c_str(), Ex_Thread_End_f.load(), world().live_chunks.size(),
-                   Ex_lpCommittedBuffer.load(), static_cast<void*>(lpTempString), code);
+                   Ex_lpCommittedBuffer.load(), static_cast<void*>(lpTempString), code,
+                   memtest_claim_end());  // a normal end may no longer claim it
     });
     Memtest_Cancel();
   };
   EXPECT_EXIT(
       cancel(), testing::ExitedWithCode(2),
       ",I0390,[^\n]*memtest was Canceled\n.*,0x03,I0399:<<memtest Canceled>>\n.*\n0x02,0x02,"
-      "0x00000000,.*\nthread end 1, chunks 0, chunk \\(nil\\), text \\(nil\\), exit 2\n$");
+      "0x00000000,.*\nthread end 1, chunks 0, chunk \\(nil\\), text \\(nil\\), exit 2, end 0\n$");
 }
 
 // Standard descriptors closed at the start: each gets /dev/null before any

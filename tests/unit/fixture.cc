@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
 
 #include "algorithms/mscan.h"
@@ -49,10 +50,6 @@ int fake_timeofday(struct timeval* tv) {
 void fake_sleep(unsigned seconds) {
   g_world.sleeps += seconds;
   g_world.now_us += uint64_t{seconds} * 1000000;
-  if (g_world.cancel_after_sleeps >= 0 &&
-      g_world.sleeps >= static_cast<unsigned>(g_world.cancel_after_sleeps)) {
-    execute_cancel = 1;
-  }
 }
 
 void* fake_chunk_alloc(size_t size) {
@@ -73,43 +70,25 @@ void reset_state() {
   test_inf_clear();
   ParamStruct = ParamStruct_t{};
   std::memset(Fake_Err, 0, sizeof Fake_Err);
-  execute_time = 30000;
-  execute_time_used = execute_infinity_used = execute_size_used = 0;
-  execute_waitsec = execute_waitsec_used = execute_pa_used = execute_cancel = 0;
-  Ex_test_ad = 0;
-  Ex_pmem_FIND = 0;
-  lpTempString = nullptr;
-  Total_Execute_Size = 0x200000;
-  Algo_Count_ForProgress = 0;
-
+  for (std::atomic<uint32_t>* f :
+       {&execute_time_used, &execute_infinity_used, &execute_size_used, &execute_waitsec,
+        &execute_waitsec_used, &execute_pa_used, &execute_cancel, &Ex_pmem_FIND, &Ex_Thread_End_f,
+        &Ex_pass_cnt, &Ex_error_list_level, &Ex_Committed_dwSize}) {
+    *f = 0;
+  }
+  execute_time = 30000, Total_Execute_Size = 0x200000, Commit_Size = 0x4000000;
+  Ex_test_ad = Ex_Prev_MSec = 0, Ex_dwDebug_TKind = 0, Algo_Count_ForProgress = 0;
+  lpTempString = nullptr, Ex_argv = nullptr, Ex_argc = 0;
   memstruct_clear(&VykTp2MemStruct);
   VykTp2MemStruct.param = &ParamStruct;
   Error_Details = Error_Details_t{};
-  Ex_argc = 0;
-  Ex_argv = nullptr;
-  Ex_dwTestLevel = 1;
-  Ex_ret_thread_memtest = 1;
-  Ex_dwReturnValue = 1;
-  Ex_Thread_End_f = 0;
-  Ex_Prev_MSec = 0;
-  Ex_pass_cnt = 0;
-  Ex_error_list_level = 0;
-  Ex_lpCommittedBuffer = nullptr;
-  Ex_Committed_dwSize = 0;
-  Ex_dwDebug_TKind = 0;
-  Ex_MemStruct = nullptr;
+  Ex_dwTestLevel = 1, Ex_ret_thread_memtest = 1, Ex_dwReturnValue = 1;
+  Ex_lpCommittedBuffer = nullptr, Ex_MemStruct = nullptr;
   std::memset(Ex_progress_end_msg, 0, sizeof Ex_progress_end_msg);
-  Commit_Size = 0x4000000;
-
   pmem_state_clear();
   set_pmem_device(&kNoDevice);
-
   progress = progress_t{};
-  Ex_thread_counter = 0;
-  substantial_f = 0;
-  old_times = 0;
-  Ex_infini_start_time = 0;
-  Ex_infini_cnt = 0;
+  Ex_thread_counter = substantial_f = 0, old_times = Ex_infini_start_time = 0, Ex_infini_cnt = 0;
 }
 
 }  // namespace
@@ -132,10 +111,8 @@ void MemtestTest::reset() {
     std::lock_guard<std::mutex> lock(g_output_mu);
     g_world = World{};
   }
-  for (int i = 0; i < 10; ++i) {
-    for (const char* family : {"memot", "memod"}) {
-      std::remove(logs_.file(std::string(family) + "_log." + std::to_string(i)).c_str());
-    }
+  for (const auto& file : std::filesystem::directory_iterator(logs_.path())) {
+    std::filesystem::remove_all(file.path());
   }
   set_output_writer(&capture);
   set_timeofday_fn(&fake_timeofday);
@@ -168,17 +145,9 @@ void MemtestTest::reset() {
 }
 
 void MemtestTest::release() {
-  set_output_writer(nullptr);
-  set_timeofday_fn(nullptr);
-  set_sleep_fn(nullptr);
-  set_progress_now_fn(nullptr);
-  set_progress_end_fn(nullptr);
-  set_progress_claim_fn(nullptr);
-  set_chunk_allocator(nullptr, nullptr);
-  set_param_text_alloc(nullptr);
   for (void* p : g_world.live_chunks) std::free(p);
   g_world.live_chunks.clear();
-  reset_state();
+  reset_state();  // gives the areas back
 }
 
 std::string MemtestTest::output() const {

@@ -17,7 +17,6 @@
 
 namespace ut {
 
-inline constexpr uint64_t kMiB = 0x100000;
 // 2023-11-14 22:13:20 UTC: far from the epoch, so a time since the epoch shows.
 inline constexpr uint64_t kStartSec = 1700000000;
 
@@ -26,7 +25,6 @@ struct World {
   uint64_t now_us = kStartSec * 1000000;  // wall clock
   uint64_t step_us = 0;                   // added after every clock read
   unsigned sleeps = 0;                    // seconds slept (each advances the clock)
-  int cancel_after_sleeps = -1;           // sets execute_cancel after this many sleeps
   // Chunk heap: real blocks, counted; the call numbered fail_at (from 0) fails.
   int chunk_calls = 0, chunk_fail_at = -1;
   std::vector<uint32_t> chunk_sizes;
