@@ -73,7 +73,7 @@ std::string build_kind() {
 
 Result run(const std::vector<std::string>& args, const Options& opts) {
   Result res;
-  const std::string bin = MEMTEST_BIN_PATH;
+  const std::string bin = opts.program.empty() ? MEMTEST_BIN_PATH : opts.program;
   const std::string name = opts.argv0.empty() ? bin : opts.argv0;
   std::string exe = bin;
   std::vector<std::string> argv = {name};
@@ -88,6 +88,11 @@ Result run(const std::vector<std::string>& args, const Options& opts) {
     e = preload ? env.erase(e) : e + 1;
   }
   argv.insert(argv.end(), {"-0", name, bin});  // qemu's -0 sets the name the program sees
+  if (!opts.program.empty()) {                 // a program of the host
+    exe = bin;
+    argv = {name};
+    env = child_env(opts);
+  }
 #endif
   argv.insert(argv.end(), args.begin(), args.end());
   int fds[2];
@@ -154,7 +159,7 @@ Result run(const std::vector<std::string>& args, const Options& opts) {
   if (signalled >= 0) res.signal_to_exit = now() - signalled;
   res.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   res.term_signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
-  const std::string err = ts::parse_records(res.out, &res.records);
+  const std::string err = opts.program.empty() ? ts::parse_records(res.out, &res.records) : "";
   if (res.error.empty()) res.error = err;
   return res;
 }

@@ -26,6 +26,9 @@ struct Options {
   std::vector<int> closed;
   int umask = -1, user = 0;
   size_t read_bytes = std::string::npos;
+  // Started instead of memtest, as it is (never through the emulator); its
+  // output is not taken apart into records.
+  std::string program;
 };
 
 struct Result {

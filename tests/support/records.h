@@ -1,35 +1,24 @@
-// Protocol records taken apart, shared by the unit and end-to-end tests.
+// Protocol records taken apart, shared by the unit and end-to-end tests. The
+// parser itself is memtest-view's (src/common/record_reader.h).
 #pragma once
 
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "common/record_reader.h"
+
 namespace ts {
 
-struct Record {
-  unsigned type = 0;           // 1 log, 2 status, 3 progress, 5 version, 6 process
-  unsigned lines = 0;          // line count of the header
-  std::string module, device;  // header fields, padding included
-  std::string body;            // everything after the header line
-  std::string raw;             // the whole record, "ONLPTL," included
-};
+using Record = ProtocolRecord;
+using Progress = ProgressFields;
+using Status = StatusFields;
+using ::parse_progress;
+using ::parse_status;
 
-// Splits a byte stream into records. Checks the length field, the 45-byte
-// header and that the line count equals the newlines of the body. Returns ""
-// or a description of the first malformed byte (its offset included).
+// Splits a byte stream into records. Returns "" or a description of the
+// first malformed byte (its offset included).
 std::string parse_records(std::string_view out, std::vector<Record>* records);
-
-struct Progress {
-  unsigned elapsed = 0, second = 0, percent = 0, state = 0;
-  std::string text;
-};
-struct Status {
-  unsigned status = 0, flags = 0, value = 0;
-  std::string text;  // everything after the third comma, final newline cut
-};
-bool parse_progress(const Record& r, Progress* p);
-bool parse_status(const Record& r, Status* s);
 std::vector<Record> of_type(const std::vector<Record>& records, unsigned type);
 
 // True for a running progress record of the progress thread ("... Pass=N>>"

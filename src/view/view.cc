@@ -1,0 +1,198 @@
+// How records look on a terminal and in plain text, and the verdict.
+#include "view/view.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "common/transmit.h"
+
+namespace {
+
+struct StatusInfo {
+  uint32_t status;
+  const char* name;
+  // The exit status memtest ends with after this final status, for a stream
+  // read from a pipe, where memtest's own is not known. An abort can end
+  // memtest with 255 (start-up), 16 (parameters), 2 (memory device) or 0;
+  // the record does not say which, and 255 is the one that never reads as
+  // a normal end.
+  int exit_status;
+  bool passed;  // a Completed run is the normal end of a run with a run time
+};
+
+constexpr StatusInfo kStatuses[] = {
+    {1, "No Error", 1, true},     {2, "Canceled", 2, false},  {3, "Completed", 1, true},
+    {4, "Error Ended", 0, false}, {6, "Aborted", 255, false},
+};
+
+const StatusInfo* find_status(uint32_t status) {
+  for (const StatusInfo& s : kStatuses) {
+    if (s.status == status) return &s;
+  }
+  return nullptr;
+}
+
+std::string clock_text(uint32_t seconds) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%u:%02u:%02u", seconds / 3600, seconds / 60 % 60, seconds % 60);
+  return buf;
+}
+
+// "I0399:<<MSCAN1 w/r Pass=0>>" shows as "MSCAN1 w/r Pass=0".
+std::string step_text(const std::string& text) {
+  const size_t open = text.find(":<<");
+  if (open == 5 && text.size() >= 10 && text.compare(text.size() - 2, 2, ">>") == 0) {
+    return text.substr(8, text.size() - 10);
+  }
+  return text;
+}
+
+// Texts from the stream reach the terminal without control characters, so
+// that a damaged or foreign stream cannot move the cursor or change the
+// terminal's settings.
+std::string printable(const std::string& text) {
+  std::string out = text;
+  for (char& c : out) {
+    const auto u = static_cast<unsigned char>(c);
+    if ((u < 0x20 && c != '\n') || u == 0x7f) c = '?';
+  }
+  return out;
+}
+
+void clear_live(ViewState* v, std::string* out) {
+  if (v->mode == kViewTerminal && v->live_shown) *out += "\r\x1b[K";
+  v->live_shown = false;
+}
+
+// A whole line above the live line, which is drawn again below it.
+void emit_line(ViewState* v, const std::string& line, std::string* out) {
+  clear_live(v, out);
+  *out += printable(line);
+  if (line.empty() || line.back() != '\n') *out += '\n';
+  if (v->mode == kViewTerminal && !v->live.empty()) {
+    *out += v->live;
+    v->live_shown = true;
+  }
+}
+
+}  // namespace
+
+std::string trimmed(const std::string& s) {
+  const size_t end = s.find_last_not_of(' ');
+  return end == std::string::npos ? "" : s.substr(0, end + 1);
+}
+
+const char* status_name(uint32_t status) {
+  const StatusInfo* s = find_status(status);
+  return s != nullptr ? s->name : "";
+}
+
+std::string progress_line(const ProgressFields& p, int width) {
+  constexpr uint32_t kCells = 16;
+  const uint32_t filled = std::min<uint32_t>(p.percent, 100) * kCells / 100;
+  const std::string bar = std::string(filled, '#') + std::string(kCells - filled, '-');
+  char buf[128];
+  std::snprintf(buf, sizeof buf, "[%s] %3u%% %s elapsed %s left  ", bar.c_str(), p.percent,
+                clock_text(p.elapsed).c_str(), clock_text(p.second).c_str());
+  std::string line = buf + printable(step_text(p.text));
+  // A line as wide as the terminal would wrap, and the redraw would then
+  // leave its first part behind.
+  if (width > 1 && line.size() >= static_cast<size_t>(width)) line.resize(width - 1);
+  return line;
+}
+
+std::string view_record(ViewState* v, const ProtocolRecord& r, std::string* out) {
+  ++v->records;
+  v->stream_end = r.offset + r.raw.size();
+  ProgressFields p;
+  StatusFields s;
+  LogFields l;
+  switch (r.type) {
+    case kRecProgress:
+      if (!parse_progress(r, &p)) break;
+      v->elapsed = p.elapsed;
+      if (v->mode != kViewTerminal) {
+        // Plain lines: a record that changes nothing shown is left out (main
+        // repeats the last numbers in the final progress record).
+        const std::string line = progress_line(p, 0);
+        if (line != v->live) emit_line(v, line, out);
+        v->live = line;
+      } else if (p.state == 1) {
+        v->live = "\r" + progress_line(p, v->width) + "\x1b[K";
+        *out += v->live;
+        v->live_shown = true;
+      } else {
+        // The final progress record stays on the screen as the last line.
+        v->live.clear();
+        clear_live(v, out);
+        *out += progress_line(p, v->width) + "\n";
+      }
+      return "";
+    case kRecStatus:
+      if (!parse_status(r, &s)) break;
+      v->have_status = true;
+      v->status = s;
+      v->live.clear();
+      clear_live(v, out);
+      if (!trimmed(s.text).empty()) emit_line(v, s.text, out);
+      return "";
+    case kRecLog:
+      if (!parse_log(r, &l)) break;
+      emit_line(v, "log  " + l.datetime + "  " + trimmed(l.msgno) + "  " + l.text, out);
+      return "";
+    case kRecVersion:
+      v->have_version = true;
+      emit_line(v, trimmed(r.module) + " version " + trimmed(r.body.substr(0, r.body.size() - 1)),
+                out);
+      return "";
+    case kRecProcess:
+      return "";  // log rotation: nothing for the operator
+    default:
+      char type[8];
+      std::snprintf(type, sizeof type, "0x%02x", r.type);
+      emit_line(v, std::string("record of type ") + type + ": " + r.body, out);
+      return "";
+  }
+  return "record body without the fields of its type at byte " + std::to_string(r.offset);
+}
+
+void view_finish(ViewState* v, const std::string& error, int exit_status, Verdict* verdict,
+                 std::string* out) {
+  Verdict d;
+  const StatusInfo* s = v->have_status ? find_status(v->status.status) : nullptr;
+  if (!error.empty()) {
+    d.result = "unreadable record stream";
+    d.error = error;
+    d.exit_status = kExitBadStream;
+  } else if (exit_status >= 0) {
+    // memtest ran under the view: its own exit status is the answer.
+    d.result = s != nullptr ? s->name : "no final status";
+    d.exit_status = exit_status;
+    d.passed = s != nullptr && s->passed && exit_status == 1;
+  } else if (s != nullptr) {
+    d.result = s->name;
+    d.exit_status = s->exit_status;
+    d.passed = s->passed;
+  } else if (v->have_status) {
+    d.result = "unknown final status " + std::to_string(v->status.status);
+    d.exit_status = kExitBadStream;
+  } else if (v->have_version) {
+    // memtest -vl sends the version record alone and ends with 0.
+    d.result = "version only, no test";
+  } else {
+    d.result = "no final status";
+    d.error = "stream ended without a final status record at byte " + std::to_string(v->stream_end);
+    d.exit_status = kExitBadStream;
+  }
+  *verdict = d;
+  if (v->mode == kViewJson) {
+    view_verdict_json(*v, d, out);
+    return;
+  }
+  v->live.clear();
+  // The error itself goes to standard error.
+  emit_line(v,
+            std::string("verdict: ") + (d.passed ? "passed, " : "failed, ") + d.result +
+                " (exit status " + std::to_string(d.exit_status) + ")",
+            out);
+}

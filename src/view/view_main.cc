@@ -1,0 +1,199 @@
+// memtest-view: reads memtest's record stream from a pipe, or runs memtest
+// itself, and shows it (see view.h and the usage text below).
+#include <poll.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "view/view.h"
+
+namespace {
+
+constexpr char kUsage[] =
+    "usage: memtest | memtest-view [--json | --plain]\n"
+    "       memtest-view [--json | --plain] -- memtest OPTIONS...\n"
+    "Shows memtest's record stream: a live progress line on a terminal, plain lines\n"
+    "elsewhere (--plain forces them), one JSON object per record with --json.\n"
+    "Ends with memtest's exit status; reading a pipe, with the one its final status\n"
+    "implies: No Error 1, Completed 1, Canceled 2, Error Ended 0, Aborted 255.\n"
+    "A stream that cannot be read to its end gives 3.\n";
+
+// Interrupts (SIGINT, SIGTERM) seen so far; the main loop acts on them.
+volatile sig_atomic_t g_interrupts = 0;
+
+void on_interrupt(int) {
+  g_interrupts = g_interrupts + 1;
+}
+
+void write_all(int fd, const std::string& s) {
+  for (size_t done = 0; done < s.size();) {
+    const ssize_t n = ::write(fd, s.data() + done, s.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;  // a closed output: the stream is still read to its end
+    done += static_cast<size_t>(n);
+  }
+}
+
+// Starts the command with its standard output on a pipe; returns its pid
+// (-1 on failure) and the read end in *fd. The child gets a process group of
+// its own, so that a Ctrl-C on the terminal reaches it once, through this
+// program, and the cancel signal when this program dies first.
+pid_t start_child(char** argv, int* fd) {
+  int fds[2];
+  if (pipe(fds) != 0) return -1;
+  const pid_t parent = getpid();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    setpgid(0, 0);
+    prctl(PR_SET_PDEATHSIG, SIGINT);
+    if (getppid() != parent) _exit(127);
+    signal(SIGPIPE, SIG_DFL);  // ignored here; an ignored signal stays so across exec
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    dup2(fds[1], STDOUT_FILENO);
+    close(fds[0]);
+    close(fds[1]);
+    execvp(argv[0], argv);
+    const std::string msg =
+        std::string("memtest-view: cannot run ") + argv[0] + ": " + std::strerror(errno) + "\n";
+    write_all(STDERR_FILENO, msg);
+    _exit(127);
+  }
+  close(fds[1]);
+  if (pid < 0) {
+    close(fds[0]);
+    return -1;
+  }
+  setpgid(pid, pid);
+  *fd = fds[0];
+  return pid;
+}
+
+int terminal_width() {
+  winsize ws{};
+  if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0) return ws.ws_col;
+  return 80;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  bool json = false, plain = false;
+  char** command = nullptr;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--json") {
+      json = true;
+    } else if (arg == "--plain") {
+      plain = true;
+    } else if (arg == "-h" || arg == "--help") {
+      write_all(STDOUT_FILENO, kUsage);
+      return 0;
+    } else if (arg == "--" && i + 1 < argc) {
+      command = argv + i + 1;
+      break;
+    } else {
+      write_all(STDERR_FILENO, kUsage);
+      return kExitUsage;
+    }
+  }
+  if (command == nullptr && isatty(STDIN_FILENO)) {
+    write_all(STDERR_FILENO,
+              "memtest-view: no record stream on standard input\n" + std::string(kUsage));
+    return kExitUsage;
+  }
+
+  ViewState v;
+  v.mode = json ? kViewJson : plain || !isatty(STDOUT_FILENO) ? kViewPlain : kViewTerminal;
+  v.width = terminal_width();
+  struct sigaction sa {};
+  sa.sa_handler = on_interrupt;  // no SA_RESTART: a blocked poll returns at once
+  sigemptyset(&sa.sa_mask);
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGTERM, &sa, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+
+  int fd = STDIN_FILENO;
+  const pid_t child = command != nullptr ? start_child(command, &fd) : -1;
+  if (command != nullptr && child < 0) {
+    write_all(STDERR_FILENO,
+              std::string("memtest-view: cannot start: ") + std::strerror(errno) + "\n");
+    return kExitUsage;
+  }
+
+  RecordReader reader;
+  std::string error;
+  int forwarded = 0;
+  bool reading = true;
+  for (char buf[65536]; reading;) {
+    if (child > 0) {
+      // Every interrupt goes on to memtest as its cancel signal; memtest then
+      // sends its Canceled records and the stream ends by itself.
+      for (; forwarded < g_interrupts; ++forwarded) kill(child, SIGINT);
+    } else if (g_interrupts == 1 && forwarded == 0) {
+      // Reading a pipe, memtest got the terminal's Ctrl-C itself; its last
+      // records are still to come.
+      forwarded = 1;
+      // Below the live line rather than behind it.
+      const std::string gap = v.live_shown ? "\n" : "";
+      v.live_shown = false;
+      write_all(STDERR_FILENO, gap +
+                                   "memtest-view: waiting for the end of the stream (interrupt "
+                                   "again to stop reading)\n");
+    } else if (g_interrupts >= 2) {
+      error = "reading stopped by an interrupt at byte " + std::to_string(reader.offset);
+      break;
+    }
+    pollfd pfd{fd, POLLIN, 0};
+    if (poll(&pfd, 1, 250) <= 0) continue;
+    const ssize_t n = read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) error = std::string("read error: ") + std::strerror(errno);
+    if (n <= 0) {
+      if (error.empty() && record_reader_finish(&reader) == kRecordBad) error = reader.error;
+      break;
+    }
+    record_reader_feed(&reader, std::string_view(buf, static_cast<size_t>(n)));
+    std::string out;
+    ProtocolRecord r;
+    RecordResult result;
+    while (error.empty() && (result = record_reader_next(&reader, &r)) == kRecordReady) {
+      error = json ? view_record_json(&v, r, &out) : view_record(&v, r, &out);
+    }
+    if (error.empty() && result == kRecordBad) error = reader.error;
+    write_all(STDOUT_FILENO, out);
+    reading = error.empty();
+  }
+
+  int exit_status = -1;
+  if (child > 0) {
+    if (!error.empty()) {
+      // The rest cannot be shown: memtest is cancelled, and its output is
+      // read away so that it is never stuck on a full pipe.
+      kill(child, SIGINT);
+      for (char buf[4096];;) {
+        const ssize_t n = read(fd, buf, sizeof buf);
+        if (n == 0 || (n < 0 && errno != EINTR)) break;
+      }
+    }
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0) {
+      if (errno != EINTR) break;
+      for (; forwarded < g_interrupts; ++forwarded) kill(child, SIGINT);
+    }
+    exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+  Verdict verdict;
+  std::string out;
+  view_finish(&v, error, exit_status, &verdict, &out);
+  if (!verdict.error.empty()) write_all(STDERR_FILENO, "memtest-view: " + verdict.error + "\n");
+  write_all(STDOUT_FILENO, out);
+  return verdict.exit_status;
+}
