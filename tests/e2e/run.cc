@@ -117,7 +117,7 @@ Result run(const std::vector<std::string>& args, const Options& opts) {
     sigemptyset(&mask);
     if (opts.sigint_blocked) sigaddset(&mask, SIGINT);
     sigprocmask(SIG_SETMASK, &mask, nullptr);
-    signal(SIGINT, SIG_DFL);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) signal(sig, SIG_DFL);
     execve(exe.c_str(), argp.data(), envp.data());
     _exit(127);
   }
