@@ -99,6 +99,11 @@ Result run(const std::vector<std::string>& args, const Options& opts) {
   if (pipe(fds) != 0) return res;
   std::vector<char*> argp = pointers(argv), envp = pointers(env);
   const double start = now();
+  // Signals stay blocked until the child has set its own mask: one sent at
+  // once must wait, as for posix_spawn, not end the child before its exec.
+  sigset_t all, old;
+  sigfillset(&all);
+  pthread_sigmask(SIG_SETMASK, &all, &old);
   const pid_t pid = fork();
   if (pid == 0) {  // only async-signal-safe calls up to the exec
     dup2(fds[1], 1);
@@ -113,14 +118,15 @@ Result run(const std::vector<std::string>& args, const Options& opts) {
       if (setgroups(0, nullptr) != 0 || setgid(opts.user) != 0 || setuid(opts.user) != 0)
         _exit(126);
     }
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) signal(sig, SIG_DFL);
     sigset_t mask;
     sigemptyset(&mask);
     if (opts.sigint_blocked) sigaddset(&mask, SIGINT);
     sigprocmask(SIG_SETMASK, &mask, nullptr);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) signal(sig, SIG_DFL);
     execve(exe.c_str(), argp.data(), envp.data());
     _exit(127);
   }
+  pthread_sigmask(SIG_SETMASK, &old, nullptr);
   close(fds[1]);
   if (pid < 0) {
     close(fds[0]);
