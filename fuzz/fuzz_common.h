@@ -10,19 +10,19 @@
 
 #include "common/eset.h"
 #include "common/logfile.h"
+#include "common/record_reader.h"
 #include "common/test_inf.h"
 #include "common/transmit.h"
-#include "records.h"
 
 namespace fz {
 
 // Every record must be whole: its length field, header and line count right
-// (the shared record parser), and the names in its header free of commas and
+// (the record reader of memtest-view and the tests), and the names in its header free of commas and
 // control characters, which would break the header for the reader.
 inline void check_record(const char* data, size_t len) {
-  std::vector<ts::Record> recs;
-  std::string err = ts::parse_records(std::string_view(data, len), &recs);
-  for (const ts::Record& r : recs) {
+  std::vector<ProtocolRecord> recs;
+  std::string err = read_all_records(std::string_view(data, len), &recs);
+  for (const ProtocolRecord& r : recs) {
     for (unsigned char c : r.module + r.device) {
       if (c < 0x20 || c > 0x7e || c == ',') err = "bad header name: " + r.raw.substr(0, 63);
     }
