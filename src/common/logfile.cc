@@ -1,8 +1,10 @@
 // printfx, the one logging call, and the log file families with rotation.
 #include "common/logfile.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/time.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <cstdarg>
@@ -38,9 +40,30 @@ char class_digit(char letter, char mode_first) {
   }
 }
 
-void write_entry(const char* path, const char* mode, const char* datetime, const char* msgno,
+// Opens a log file to write without ever following a symbolic link at its
+// name, and keeps it only when it is a regular file with no other name: the
+// log directory may be shared, and a link or a hard link planted there must
+// not make a root run append to, truncate or create a file elsewhere. New
+// files get mode 0640 (logs hold addresses and device names); O_NONBLOCK keeps
+// a planted FIFO from stopping the run at the open. A refused file is treated
+// like one that cannot be opened: the entry is dropped and the run goes on.
+FILE* open_log(const char* path, bool truncate) {
+  const int fd =
+      ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0640);
+  if (fd < 0) return nullptr;
+  struct stat64 st {};
+  FILE* f = nullptr;
+  if (fstat64(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1 &&
+      (!truncate || ftruncate64(fd, 0) == 0)) {
+    f = fdopen(fd, "a");
+  }
+  if (f == nullptr) ::close(fd);
+  return f;
+}
+
+void write_entry(const char* path, bool truncate, const char* datetime, const char* msgno,
                  const char* text) {
-  FILE* f = std::fopen(path, mode);
+  FILE* f = open_log(path, truncate);
   if (f == nullptr) return;  // logging never fails the caller
   std::fprintf(f, "%s,%s,%s", datetime, msgno, text);
   std::fflush(f);
@@ -86,9 +109,11 @@ int create_date_times(char* buf, uint32_t size) {
   return static_cast<int>(std::strlen(buf));
 }
 
+// The size of the name itself: a symbolic link is not followed, so its
+// target is never examined (the open refuses the link anyway).
 int64_t get_file_size(const char* path) {
   struct stat64 st {};
-  if (path == nullptr || stat64(path, &st) != 0) return -1;
+  if (path == nullptr || lstat64(path, &st) != 0) return -1;
   return static_cast<int64_t>(st.st_size);
 }
 
@@ -109,7 +134,7 @@ int output_logfile(const char* base, const char* datetime, const char* msgno, co
   std::lock_guard<std::mutex> lock(g_log_mu);
   const int64_t size = get_file_size(current);
   if (size >= 0 && size + entry <= static_cast<int64_t>(TEST_INF.log_size_limit)) {
-    write_entry(current, "a+", datetime, msgno, text);
+    write_entry(current, false, datetime, msgno, text);
     return 0;
   }
 
@@ -128,7 +153,7 @@ int output_logfile(const char* base, const char* datetime, const char* msgno, co
       std::rename(from, to);
     }
   }
-  write_entry(current, "w", datetime, msgno, text);
+  write_entry(current, true, datetime, msgno, text);
   transmit_process(2);
   return 0;
 }

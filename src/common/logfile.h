@@ -23,6 +23,16 @@ const char* sys_error_text(int err, char* buf, unsigned size);
 int get_msgtbl(const char* file_name);
 const char* cv_msgno2fmt(const char* msgno);
 
+// The arguments that the calls issuing a message number pass, one letter
+// each: s text, u unsigned int, l unsigned long, L unsigned long long, p
+// pointer. "" for a number that no call issues.
+const char* msg_signature(const char* msgno);
+// How many of those arguments a message text takes (its conversions must fit
+// the first ones, in order), or -1 when the loader refuses the text: a
+// conversion that does not fit its argument, more conversions than
+// arguments, %n, '*', positional arguments or widths of three digits or more.
+int msg_text_fit(const char* msgno, const char* text);
+
 // Block allocator operations.
 inline constexpr uint32_t kAreaCreate = 1;
 inline constexpr uint32_t kAreaAlloc = 2;

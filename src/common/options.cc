@@ -214,8 +214,10 @@ int common_arg_check() {
     }
   }
   if (TEST_INF.data_path[0] == '\0') {
+    // An empty value counts as unset: taken as it is, it would put the
+    // message table and the log files at the root of the file system.
     const char* env = std::getenv("VYK_data");
-    if (env == nullptr || std::strlen(env) > kPathWidth) {
+    if (env == nullptr || env[0] == '\0' || std::strlen(env) > kPathWidth) {
       eset_freemsg_p(1, "\"-parh directry-name\" Parameter Not Found");
       return -1;
     }

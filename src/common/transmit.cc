@@ -44,6 +44,10 @@ void write_record(const char* data, size_t len, bool running);
 constexpr size_t kRecordCapacity = 34 * 1024;
 // "ONLPTL," and the fixed-width length field with its comma.
 constexpr size_t kPrefixLen = 18;
+// "0x%02x,0x%02x,%-16s,%-16s,\n" with names of at most 16 characters.
+constexpr size_t kHeaderLen = 45;
+// The most lines a record can have: its header gives them in two hex digits.
+constexpr uint32_t kMaxLines = 0xff;
 
 // Builds one record in a fixed buffer, with no heap allocation, so that a
 // record can still be sent when the heap is exhausted (the test may hold a
@@ -63,8 +67,8 @@ class RecordBuilder {
     if (n > 0) len_ += std::min(static_cast<size_t>(n), room() - 1);
   }
 
-  void append_text(const char* text) {
-    const size_t n = strnlen(text, room() - 1);
+  void append_text(const char* text, size_t max) {
+    const size_t n = strnlen(text, std::min(max, room() - 1));
     std::memcpy(data_ + len_, text, n);
     len_ += n;
   }
@@ -146,12 +150,27 @@ void set_output_writer(OutputWriter writer) {
   g_writer.store(writer);
 }
 
+namespace {
+
+// Copies a name for the record headers, where it stands between commas on
+// one line: a comma, a control character or a byte outside ASCII (the
+// program name can hold any of them) becomes '_', so the header keeps its
+// shape whatever name the program was started under.
+void copy_header_name(char* dst, size_t size, const char* src) {
+  std::memset(dst, 0, size);
+  const size_t n = strnlen(src, size - 1);
+  for (size_t i = 0; i < n; ++i) {
+    const unsigned char c = static_cast<unsigned char>(src[i]);
+    dst[i] = c < 0x20 || c > 0x7e || c == ',' ? '_' : static_cast<char>(c);
+  }
+}
+
+}  // namespace
+
 int transmit_setup(const char* module, const char* device) {
   if (module == nullptr || device == nullptr || module[0] == '\0' || device[0] == '\0') return -1;
-  std::memset(TEST_INF.module_name, 0, sizeof TEST_INF.module_name);
-  std::memset(TEST_INF.device_name, 0, sizeof TEST_INF.device_name);
-  std::memcpy(TEST_INF.module_name, module, strnlen(module, sizeof TEST_INF.module_name - 1));
-  std::memcpy(TEST_INF.device_name, device, strnlen(device, sizeof TEST_INF.device_name - 1));
+  copy_header_name(TEST_INF.module_name, sizeof TEST_INF.module_name, module);
+  copy_header_name(TEST_INF.device_name, sizeof TEST_INF.device_name, device);
   return 0;
 }
 
@@ -201,26 +220,30 @@ int transmit_status(uint32_t status, uint32_t flags, uint32_t value, const char*
                       TEST_INF.last_percent.load(), info->state, progress_text);
   }
 
-  uint32_t lines = 1;
   char block[kResultBlockSize];
   const char* status_text = " ";
   if (text != nullptr) {
     status_text = text;
-    for (const char* p = text; *p != '\0'; ++p) {
-      if (*p == '\n') ++lines;
-    }
   } else if (status >= 1 && status <= 3) {
     build_result_block(block, sizeof block, status);
     flags |= 0x2;
     status_text = block;
-    for (const char* p = block; *p != '\0'; ++p) {
-      if (*p == '\n') ++lines;
-    }
+  }
+  // A record holds a text up to its capacity and 255 lines (the header has
+  // two hex digits for the count). A longer text, which none of the
+  // program's lists comes near, is cut, so that the line count always
+  // matches what is sent.
+  char fields[40];
+  const int n = std::snprintf(fields, sizeof fields, "0x%02x,0x%02x,0x%08x,", status, flags, value);
+  size_t len = strnlen(status_text, kRecordCapacity - kPrefixLen - kHeaderLen - n - 2);
+  uint32_t lines = 1;
+  for (size_t i = 0; i < len && lines < kMaxLines; ++i) {
+    if (status_text[i] == '\n' && ++lines == kMaxLines) len = i + 1;
   }
 
   RecordBuilder rec(kRecStatus, lines);
-  rec.append("0x%02x,0x%02x,0x%08x,", status, flags, value);
-  rec.append_text(status_text);
+  rec.append("%s", fields);
+  rec.append_text(status_text, len);
   rec.append("\n");
   rec.send();
 

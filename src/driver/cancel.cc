@@ -5,7 +5,9 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 
@@ -36,11 +38,38 @@ std::atomic<CancelExitFn> g_exit_fn{nullptr};
 // token or a second of pause, so this is only a guard against a hang.
 constexpr int kParkWaitMs = 5000;
 
-sigset_t sigint_set() {
+// Helper threads get a stack of their own size instead of the default (8 MiB
+// or more, from RLIMIT_STACK), for which a tight RLIMIT_AS may have no room.
+// The deepest frame is a record being built (34 KiB).
+constexpr size_t kHelperStack = 256 * 1024;
+
+// The signals that cancel the test: SIGINT from the controlling process, and
+// SIGTERM and SIGHUP, with which a service manager or a closing session stop
+// a program. A SIGHUP ignored at start (nohup) stays ignored.
+sigset_t g_cancel_signals;
+
+sigset_t cancel_signal_set() {
   sigset_t set;
   sigemptyset(&set);
   sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGHUP);
   return set;
+}
+
+// The fallback handler: lock-free atomics only. It claims the cancel and
+// marks it, and the test thread, which sees the mark at its next stopping
+// point, runs cancel_on_test_thread there.
+void cancel_signal_handler(int) {
+  if (TEST_INF.cancel_handler.load() != nullptr && memtest_claim_cancel()) execute_cancel.store(1);
+}
+
+[[noreturn]] void finish_cancel(bool test_stopped);
+
+[[noreturn]] void cancel_on_test_thread() {
+  pthread_mutex_lock(&mutex);
+  execute_cancel = 1;
+  finish_cancel(true);
 }
 
 void sleep_ms(long ms) {
@@ -50,10 +79,9 @@ void sleep_ms(long ms) {
 }
 
 void* signal_thread_main(void*) {
-  sigset_t set = sigint_set();
   for (;;) {
     int sig = 0;
-    if (sigwait(&set, &sig) == 0 && sig == SIGINT) sigint_function();
+    if (sigwait(&g_cancel_signals, &sig) == 0) sigint_function();
   }
   return nullptr;
 }
@@ -71,25 +99,53 @@ bool wait_for_test_thread() {
 }  // namespace
 
 void sigint_block() {
-  sigset_t set = sigint_set();
+  sigset_t set = cancel_signal_set();
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
+int start_helper_thread(pthread_t* tid, void* (*fn)(void*), void* arg, bool detached) {
+  pthread_attr_t attr;
+  pthread_attr_init(&attr);
+  pthread_attr_setstacksize(&attr, std::max<size_t>(kHelperStack, PTHREAD_STACK_MIN));
+  if (detached) pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
+  const int rc = pthread_create(tid, &attr, fn, arg);
+  pthread_attr_destroy(&attr);
+  return rc;
 }
 
 void sigint_setup(CancelHandler routine) {
   if (routine != nullptr) TEST_INF.cancel_handler.store(routine);
   bool expected = false;
   if (!g_signal_thread_started.compare_exchange_strong(expected, true)) return;
-  // SIGINT is blocked in every thread (the main thread blocked it first thing,
-  // and new threads inherit the mask); this thread alone takes it.
-  sigint_block();
-  pthread_t tid;
-  pthread_attr_t attr;
-  pthread_attr_init(&attr);
-  pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
-  if (pthread_create(&tid, &attr, &signal_thread_main, nullptr) != 0) {
-    g_signal_thread_started.store(false);
+  g_cancel_signals = cancel_signal_set();
+  struct sigaction old {};
+  if (sigaction(SIGHUP, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) {
+    sigdelset(&g_cancel_signals, SIGHUP);
+    sigset_t hup;
+    sigemptyset(&hup);
+    sigaddset(&hup, SIGHUP);
+    pthread_sigmask(SIG_UNBLOCK, &hup, nullptr);
   }
-  pthread_attr_destroy(&attr);
+  // The signals are blocked in every thread (the main thread blocked them
+  // first thing, and new threads inherit the mask); this thread alone takes
+  // them.
+  pthread_sigmask(SIG_BLOCK, &g_cancel_signals, nullptr);
+  pthread_t tid;
+  if (start_helper_thread(&tid, &signal_thread_main, nullptr, true) == 0) return;
+
+  // No thread (RLIMIT_NPROC reached, no room for a stack): a signal must
+  // still cancel, so a handler takes the signals in whichever thread they
+  // reach, and the test thread runs the cancel routine at its next stopping
+  // point (every sweep span, parser token, second of a pause and chunk).
+  set_cancel_on_test_thread(&cancel_on_test_thread);
+  struct sigaction sa {};
+  sa.sa_handler = &cancel_signal_handler;
+  sigfillset(&sa.sa_mask);
+  sa.sa_flags = SA_RESTART;
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    if (sigismember(&g_cancel_signals, sig) == 1) sigaction(sig, &sa, nullptr);
+  }
+  pthread_sigmask(SIG_UNBLOCK, &g_cancel_signals, nullptr);
 }
 
 void set_cancel_exit_fn(CancelExitFn fn) {
@@ -122,8 +178,12 @@ void Memtest_Cancel() {
   // The cancel works with the state of the test thread, so it waits until
   // that thread has stopped for good; only then is its chunk released. Should
   // the test thread not stop in time, its chunk is left to the process end.
-  const bool test_stopped = wait_for_test_thread();
+  finish_cancel(wait_for_test_thread());
+}
 
+namespace {
+
+void finish_cancel(bool test_stopped) {
   if (Ex_pmem_FIND == 1) {
     printfx(0x100C, "_Cancel()  PMEM read done..=0x%llx\n",
             static_cast<unsigned long long>(Ex_dwlDebug_MSize.load()));
@@ -167,3 +227,5 @@ void Memtest_Cancel() {
   if (CancelExitFn fn = g_exit_fn.load()) fn(2);
   _exit(2);
 }
+
+}  // namespace

@@ -1,7 +1,10 @@
 #include "driver/exec.h"
 
+#include <fcntl.h>
 #include <pthread.h>
+#include <signal.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -110,10 +113,29 @@ void final_report(int32_t r) {
 
 }  // namespace
 
-int memtest_main(int argc, char** argv) {
-  // Before anything else, so that no thread ever takes SIGINT asynchronously;
-  // a signal that comes early waits until the signal thread is there.
+void process_start_guard() {
+  // A descriptor 0-2 closed at start would be taken by the next open: the
+  // message table or a log file would become standard output, and records
+  // would land in the trace log. /dev/null fills each gap (the records of a
+  // closed standard output are lost, as they would be anyway); where it
+  // cannot be opened, the root directory read-only does: writes to it fail.
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    int opened = open("/dev/null", O_RDWR);
+    if (opened < 0) opened = open("/", O_RDONLY | O_DIRECTORY);
+    if (opened > fd) close(opened);  // only when a lower one was not free
+  }
+  // A controlling process that goes away must not kill the test halfway
+  // through its logs: records to its pipe then fail with EPIPE and are
+  // dropped, and the run ends as it would have, with its normal status.
+  signal(SIGPIPE, SIG_IGN);
+  // So that no thread ever takes a cancel signal asynchronously; a signal
+  // that comes early waits until the signal thread is there.
   sigint_block();
+}
+
+int memtest_main(int argc, char** argv) {
+  process_start_guard();
   Ex_argc = argc;
   Ex_argv = argv;
   setup_names(argc > 0 ? argv[0] : "");
@@ -194,7 +216,7 @@ int32_t memtest_exec(int argc, char** argv) {
       arg = 1;
     }
     create_result =
-        pthread_create(&progress_thread, nullptr, &thread_memtest, reinterpret_cast<void*>(arg));
+        start_helper_thread(&progress_thread, &thread_memtest, reinterpret_cast<void*>(arg), false);
     thread_created = create_result == 0;
   }
   printfx(0x100C, "memtest_exec()  pthread_create ret1=%d ret2=%d\n", 0, create_result);

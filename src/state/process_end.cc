@@ -11,6 +11,10 @@ enum EndOwner : int { kEndFree = 0, kEndCancel = 1, kEndNormal = 2 };
 std::atomic<int> g_end_owner{kEndFree};
 std::atomic<bool> g_cancel_started{false};
 std::atomic<bool> g_test_parked{false};
+std::atomic<CancelRoutine> g_cancel_on_test_thread{nullptr};
+
+// A signal handler claims the cancel when no thread waits for the signals.
+static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free);
 
 }  // namespace
 
@@ -33,7 +37,13 @@ void cancel_checkpoint() {
 
 void park_forever() {
   g_test_parked.store(true, std::memory_order_release);
+  const CancelRoutine routine = g_cancel_on_test_thread.load();
+  if (routine != nullptr && g_cancel_started.load(std::memory_order_acquire)) routine();
   for (;;) pause();
+}
+
+void set_cancel_on_test_thread(CancelRoutine routine) {
+  g_cancel_on_test_thread.store(routine);
 }
 
 bool test_thread_parked() {

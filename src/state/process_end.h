@@ -14,6 +14,12 @@ bool memtest_claim_cancel();
 // so it touches no memory the cancel routine releases.
 void cancel_checkpoint();
 // Stops the calling thread for good; the cancel routine ends the process.
+// With a routine set by set_cancel_on_test_thread and a cancel under way, the
+// calling thread (always the test thread) runs that routine instead.
 [[noreturn]] void park_forever();
+// When no thread waits for the cancel signals, the test thread itself must
+// run the cancel routine: at its next stopping point. nullptr: a thread waits.
+using CancelRoutine = void (*)();
+void set_cancel_on_test_thread(CancelRoutine routine);
 // True once the test thread has stopped at a checkpoint.
 bool test_thread_parked();

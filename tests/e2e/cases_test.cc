@@ -1,8 +1,15 @@
 // Whole runs of the real binary, one block of tests/e2e/cases.txt each.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <map>
 #include <regex>
 
 #include "files.h"
@@ -18,6 +25,51 @@ std::string unescape(std::string s) {
   return s;
 }
 
+namespace fs = std::filesystem;
+constexpr int kNobody = 65534;
+
+// A tmpfs mounted for one run over a directory, taken away after it.
+struct Mounted {
+  std::string dir;
+  ~Mounted() {
+    if (!dir.empty()) umount2(dir.c_str(), MNT_DETACH);
+  }
+};
+
+// "make: <what> <path> [<arg>]": the layout a run starts from. Returns why the
+// row cannot run here, or "".
+std::string make(const std::vector<std::string>& w, Mounted* full) {
+  const std::string& path = w.at(1);
+  if (w[0] == "dir") fs::create_directories(path);
+  if (w[0] == "file") ts::write_file(path, w.at(2));
+  if (w[0] == "link") fs::create_symlink(w.at(2), path);
+  if (w[0] == "hard") fs::create_hard_link(w.at(2), path);
+  if (w[0] == "fifo") {
+    EXPECT_EQ(mkfifo(path.c_str(), 0644), 0);
+  }
+  if (w[0] == "mode") fs::permissions(path, fs::perms(std::stoi(w.at(2), nullptr, 8)));
+  if (w[0] == "owner" && getuid() == 0) {
+    EXPECT_EQ(chown(path.c_str(), kNobody, kNobody), 0);
+  }
+  if (w[0] != "full") return "";
+  if (mount("tmpfs", path.c_str(), "tmpfs", 0, "size=16k") != 0)
+    return std::string("no tmpfs can be mounted here: ") + std::strerror(errno);
+  full->dir = path;
+  ts::write_file(path + "/filler", std::string(1 << 16, 'f'));  // fills it up
+  return "";
+}
+
+// Whether every folder on the way to path lets others through and path lets
+// them read it: what the unprivileged user needs of the binary and the tables.
+bool others_reach(const fs::path& path) {
+  struct stat st {};
+  for (fs::path p = path; p != p.root_path(); p = p.parent_path()) {
+    if (stat(p.c_str(), &st) != 0 || (st.st_mode & (p == path ? S_IROTH : S_IXOTH)) == 0)
+      return false;
+  }
+  return true;
+}
+
 class Cases : public testing::TestWithParam<ts::Block> {};
 
 TEST_P(Cases, Run) {
@@ -30,19 +82,52 @@ TEST_P(Cases, Run) {
   const std::string vm = vm_dir != nullptr ? std::string(vm_dir) + "/" + c.get("vm") : "";
   if (!c.get("vm").empty() && !std::filesystem::exists(vm + ".exit"))
     GTEST_SKIP() << "only after a run of scripts/pmem-vm-test";
-  ts::TempDir logs, empty;
+  for (const std::string& s : c.all("skip")) {
+    const auto kinds = ts::split_words(s.substr(0, s.find(": ")));
+    if (std::find(kinds.begin(), kinds.end(), e2e::build_kind()) != kinds.end())
+      GTEST_SKIP() << s.substr(s.find(": ") + 2);
+  }
+  ts::TempDir logs, empty, outside;
+  Mounted full;
   const std::string log_dir = c.get("vm").empty() ? logs.path() : vm;
   auto fill = [&](std::string s) {
     s = ts::substitute(s, "DATA", e2e::data_dir());
     s = ts::substitute(s, "LOGS", logs.path());
+    s = ts::substitute(s, "OUTSIDE", outside.path());
     s = ts::substitute(s, "PRELOAD", e2e::preload_path());
+    static const std::regex kRun(R"(\{(.)\*(\d+)\})");  // {c*N}: N times c
+    for (std::smatch m; std::regex_search(s, m, kRun);)
+      s.replace(m.position(), m.length(), std::stoul(m[2]), m.str(1)[0]);
     return ts::substitute(s, "EMPTY", empty.path());
   };
+  auto where = [&](const std::string& f) { return f[0] == '/' ? f : log_dir + "/" + f; };
+  for (const std::string& m : c.all("make")) {
+    const std::string why = make(ts::split_words(fill(m)), &full);
+    if (!why.empty()) GTEST_SKIP() << why;
+  }
   e2e::Options opts;
-  opts.argv0 = c.get("argv0");
+  opts.argv0 = unescape(fill(c.get("argv0")));
   for (const std::string& e : c.all("env")) opts.env.push_back(fill(e));
   opts.sigint_after = std::stod(c.get("sigint", "-1"));
   opts.sigint_blocked = c.get("sigint-blocked") == "yes";
+  opts.signal = c.get("signal") == "TERM" ? SIGTERM : c.get("signal") == "HUP" ? SIGHUP : SIGINT;
+  static const std::map<std::string, int> kLimits{{"AS", RLIMIT_AS},
+                                                  {"NPROC", RLIMIT_NPROC},
+                                                  {"NOFILE", RLIMIT_NOFILE},
+                                                  {"STACK", RLIMIT_STACK}};
+  for (const std::string& l : c.all("limit")) {
+    const auto w = ts::split_words(l);
+    opts.limits.emplace_back(kLimits.at(w.at(0)), std::stoull(w.at(1))
+                                                      << (w[1].back() == 'M' ? 20 : 0));
+  }
+  for (const std::string& fd : ts::split_words(c.get("closed")))
+    opts.closed.push_back(std::stoi(fd));
+  opts.umask = std::stoi(c.get("umask", "-1"), nullptr, 8);
+  opts.user = c.get("user") == "nobody" ? kNobody : 0;
+  if (opts.user != 0 && getuid() == 0 &&
+      !(others_reach(MEMTEST_BIN_PATH) && others_reach(e2e::data_dir() + "/onl_msge.txt")))
+    GTEST_SKIP() << "uid " << kNobody << " cannot reach the binary or the message tables here";
+  if (!c.get("reader").empty()) opts.read_bytes = std::stoul(c.get("reader"));
   e2e::Result r;
   if (c.get("vm").empty()) {
     r = e2e::run(ts::split_words(fill(c.get("args"))), opts);
@@ -63,13 +148,21 @@ TEST_P(Cases, Run) {
   }
   for (const std::string& text : c.all("has"))
     EXPECT_NE(r.out.find(unescape(text)), std::string::npos) << text;
-  for (const std::string& entry : c.all("log")) {
+  for (const std::string& entry : c.all("log")) {  // "!text": a text the file must not hold
     const size_t blank = entry.find(' ');
-    const std::string log = ts::read_file(log_dir + "/" + entry.substr(0, blank));
-    EXPECT_NE(log.find(unescape(entry.substr(blank + 1))), std::string::npos) << entry;
+    const std::string log = ts::read_file(where(fill(entry.substr(0, blank))));
+    const std::string text = unescape(entry.substr(blank + 1));
+    const bool lacks = text[0] == '!';
+    EXPECT_EQ(log.find(text.substr(lacks ? 1 : 0)) == std::string::npos, lacks) << entry;
   }
   for (const std::string& file : c.all("nolog"))
-    EXPECT_FALSE(std::filesystem::exists(log_dir + "/" + file)) << file;
+    EXPECT_FALSE(fs::exists(fs::symlink_status(where(fill(file))))) << file;
+  for (const std::string& entry : c.all("mode")) {
+    struct stat st {};
+    EXPECT_EQ(lstat(where(entry.substr(0, entry.find(' '))).c_str(), &st), 0) << entry;
+    EXPECT_EQ(st.st_mode & 07777, std::stoul(entry.substr(entry.find(' ') + 1), nullptr, 8))
+        << entry;
+  }
   // Running progress records: how many at least, and what each must look like.
   int running = 0;
   const std::regex shape(c.get("running", ".*"));

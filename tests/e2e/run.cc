@@ -1,11 +1,14 @@
 #include "run.h"
 
+#include <grp.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -55,10 +58,16 @@ std::string preload_path() {
 }
 
 bool slow_build() {
-#ifdef MEMTEST_E2E_SLOW
-  return true;
+  return build_kind() != "plain";
+}
+
+std::string build_kind() {
+#if defined(MEMTEST_EMULATOR)
+  return "emulated";
+#elif defined(MEMTEST_E2E_SANITIZED)
+  return "sanitized";
 #else
-  return false;
+  return "plain";
 #endif
 }
 
@@ -88,30 +97,40 @@ Result run(const std::vector<std::string>& args, const Options& opts) {
   argv.insert(argv.end(), args.begin(), args.end());
   int fds[2];
   if (pipe(fds) != 0) return res;
-  posix_spawn_file_actions_t fa;
-  posix_spawn_file_actions_init(&fa);
-  posix_spawn_file_actions_adddup2(&fa, fds[1], 1);
-  posix_spawn_file_actions_addclose(&fa, fds[0]);
-  posix_spawnattr_t attr;
-  posix_spawnattr_init(&attr);
-  sigset_t mask, defaults;
-  sigemptyset(&mask);
-  if (opts.sigint_blocked) sigaddset(&mask, SIGINT);
-  sigemptyset(&defaults);
-  sigaddset(&defaults, SIGINT);
-  posix_spawnattr_setsigmask(&attr, &mask);
-  posix_spawnattr_setsigdefault(&attr, &defaults);
-  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-  pid_t pid = -1;
   std::vector<char*> argp = pointers(argv), envp = pointers(env);
   const double start = now();
-  const int rc = posix_spawn(&pid, exe.c_str(), &fa, &attr, argp.data(), envp.data());
-  posix_spawn_file_actions_destroy(&fa);
-  posix_spawnattr_destroy(&attr);
+  // Signals stay blocked until the child has set its own mask: one sent at
+  // once must wait, as for posix_spawn, not end the child before its exec.
+  sigset_t all, old;
+  sigfillset(&all);
+  pthread_sigmask(SIG_SETMASK, &all, &old);
+  const pid_t pid = fork();
+  if (pid == 0) {  // only async-signal-safe calls up to the exec
+    dup2(fds[1], 1);
+    for (int fd = 3; fd < 1024; ++fd) close(fd);
+    for (int fd : opts.closed) close(fd);
+    for (const auto& [resource, value] : opts.limits) {
+      const rlimit rl{static_cast<rlim_t>(value), static_cast<rlim_t>(value)};
+      setrlimit(static_cast<__rlimit_resource_t>(resource), &rl);
+    }
+    if (opts.umask >= 0) umask(static_cast<mode_t>(opts.umask));
+    if (opts.user != 0 && getuid() == 0) {
+      if (setgroups(0, nullptr) != 0 || setgid(opts.user) != 0 || setuid(opts.user) != 0)
+        _exit(126);
+    }
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) signal(sig, SIG_DFL);
+    sigset_t mask;
+    sigemptyset(&mask);
+    if (opts.sigint_blocked) sigaddset(&mask, SIGINT);
+    sigprocmask(SIG_SETMASK, &mask, nullptr);
+    execve(exe.c_str(), argp.data(), envp.data());
+    _exit(127);
+  }
+  pthread_sigmask(SIG_SETMASK, &old, nullptr);
   close(fds[1]);
-  if (rc != 0) {
+  if (pid < 0) {
     close(fds[0]);
-    res.error = std::string("spawn failed: ") + std::strerror(rc);
+    res.error = std::string("fork failed: ") + std::strerror(errno);
     return res;
   }
   double signalled = -1;
@@ -119,7 +138,7 @@ Result run(const std::vector<std::string>& args, const Options& opts) {
     const double t = now() - start;
     if (signalled < 0 && ((opts.sigint_after >= 0 && t >= opts.sigint_after) ||
                           (opts.sigint_on_first_output && !res.out.empty()))) {
-      for (int i = 0; i < opts.sigint_count; ++i) kill(pid, SIGINT);
+      for (int i = 0; i < opts.sigint_count; ++i) kill(pid, opts.signal);
       signalled = now();
     }
     if (t > opts.timeout) {
@@ -129,16 +148,18 @@ Result run(const std::vector<std::string>& args, const Options& opts) {
     pollfd pfd{fds[0], POLLIN, 0};
     const int pr = poll(&pfd, 1, signalled < 0 && opts.sigint_after >= 0 ? 1 : 100);
     if (pr <= 0) continue;
-    const ssize_t n = read(fds[0], buf, sizeof buf);
-    if (n > 0) {
-      res.out.append(buf, static_cast<size_t>(n));
-    } else if (n == 0 || errno != EINTR) {
-      break;
-    }
+    const ssize_t n = read(fds[0], buf, std::min(sizeof buf, opts.read_bytes - res.out.size()));
+    if (n > 0) res.out.append(buf, static_cast<size_t>(n));
+    if (n == 0 || (n < 0 && errno != EINTR) || res.out.size() == opts.read_bytes) break;
   }
   close(fds[0]);
   int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  for (pid_t w; (w = waitpid(pid, &status, WNOHANG)) != pid && (w == 0 || errno == EINTR);) {
+    if (now() - start > opts.timeout && res.error.empty()) {
+      kill(pid, SIGKILL);
+      res.error = "timed out";
+    }
+    usleep(10000);
   }
   res.seconds = now() - start;
   if (signalled >= 0) res.signal_to_exit = now() - signalled;

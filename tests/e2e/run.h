@@ -17,7 +17,15 @@ struct Options {
   // an early interrupt does.
   bool sigint_blocked = false;
   int sigint_count = 1;  // signals sent back to back
+  int signal = 2;        // the signal that "sigint" sends (SIGINT)
   double timeout = 120;  // killed after this many seconds
+  // A hostile start: resource limits (resource, value), standard descriptors
+  // closed, a umask, an unprivileged user id (taken only by root), and a
+  // reader that stops reading and closes its end after this many bytes.
+  std::vector<std::pair<int, unsigned long long>> limits;
+  std::vector<int> closed;
+  int umask = -1, user = 0;
+  size_t read_bytes = std::string::npos;
   // Started instead of memtest, as it is (never through the emulator); its
   // output is not taken apart into records.
   std::string program;
@@ -38,5 +46,7 @@ std::string data_dir();
 std::string preload_path();
 // Sanitized and emulated builds run many times slower.
 bool slow_build();
+// "emulated" (under qemu), "sanitized" or "plain".
+std::string build_kind();
 
 }  // namespace e2e

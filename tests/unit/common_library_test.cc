@@ -1,6 +1,6 @@
 // The diagnostic common library, driven by tables and scripts of calls. A call
 // is written as words: a short name of the routine, then its arguments; "x*40"
-// stands for forty x and "\x1f" for that byte.
+// stands for forty x, "\n*3" for "\n\n\n" and "\x1f" for that byte.
 //
 // A table row runs its calls (" ; " between them) and says in one line what
 // the last one did: its result, each field of TEST_INF it changed (name=value),
@@ -28,15 +28,15 @@ namespace {
 
 using ut::MemtestTest;
 using Words = std::vector<std::string>;
-const std::regex kConv(R"(%[-+ #0]*\d*(?:\.\d+)?((?:hh|h|ll|l|z|j|t)?[diouxXcsp]))");
 const std::regex kBar("\\|"), kCalls(" ; "), kBlank(" [td]=(?= |$)|^ "), kNewline("\n");
 const std::regex kTime(R"(20\d\d/\d\d/\d\d [\d:]{8}|\d\d/\d\d/\d\d [\d:]{8} [\d.]{7})");
 
 std::string expand(std::string s) {
-  static const std::regex kRun(R"((\S)\*(\d+)|\\x([0-9a-f]{2}))");
+  static const std::regex kRun(R"((\\n|\S)\*(\d+)|\\x([0-9a-f]{2}))");
   for (std::smatch m; std::regex_search(s, m, kRun);) {
-    s.replace(m.position(), m.length(), m[3].matched ? 1 : std::stoul(m[2]),
-              m[3].matched ? std::stoi(m[3], nullptr, 16) : m.str(1)[0]);
+    std::string run = m[3].matched ? std::string(1, std::stoi(m[3], nullptr, 16)) : "";
+    for (size_t i = m[3].matched ? 0 : std::stoul(m[2]); i > 0; --i) run += m.str(1);
+    s.replace(m.position(), m.length(), run);
   }
   return s;
 }
@@ -96,8 +96,11 @@ TEST_F(MemtestTest, CommonLibraryTablesAndScripts) {
     // Message table, logging, allocator.
     if (f == "load") return n(get_msgtbl(s(1)));
     if (f == "lookup") return msg ? msg : "null";
-    if (f == "conv")
-      return std::regex_replace(msg ? msg : "", kConv, " $1", std::regex_constants::format_no_copy);
+    if (f == "fit") return n(msg_text_fit(s(1), s(2)));
+    if (f == "fits")  // loaded entries that take every argument of their calls
+      return n(std::count_if(TEST_INF.msgtbl, TEST_INF.msgtbl + TEST_INF.msgtbl_count, [](auto& e) {
+        return msg_text_fit(e.msgno, e.text) == static_cast<int>(strlen(msg_signature(e.msgno)));
+      }));
     if (f == "printfx") return n(printfx(u(1), s(2), s(3), s(4)));
     if (f == "logfile") return output_logfile(logs_.file(a[1]).c_str(), "D", "00000", s(2)), "";
     if (f == "area") rc = tp_area_ctl(u(1), u(2));
@@ -116,7 +119,7 @@ TEST_F(MemtestTest, CommonLibraryTablesAndScripts) {
     if (f == "abort_list") return n(put_skip_abort_list(kAbortListKind));
     return (ADD_FAILURE() << "no call " << f), "";
   };
-  for (Words before; const std::string name : {"options", "calls", "msgtbl", "msg_calls"}) {
+  for (Words before; const std::string name : {"options", "calls", "msgtbl", "msg_fit"}) {
     for (std::string pre; const auto& r : ts::read_table("unit/data/common_" + name + ".txt", 2)) {
       if (r[0] == "prelude" && !(pre = r[1] + " ; ").empty()) continue;  // calls of every row
       reset();

@@ -1,4 +1,7 @@
 // The main sequence and the run loop over table rows, and the cancel routine.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -96,6 +99,21 @@ TEST_F(driverDeathTest, CancelTellsTheProgressThreadToStop) {
       cancel(), testing::ExitedWithCode(2),
       ",I0390,[^\n]*memtest was Canceled\n.*,0x03,I0399:<<memtest Canceled>>\n.*\n0x02,0x02,"
       "0x00000000,.*\nthread end 1, chunks 0, chunk \\(nil\\), text \\(nil\\), exit 2, end 0\n$");
+}
+
+// Standard descriptors closed at the start: each gets /dev/null before any
+// file of the program could take its number.
+TEST_F(driverDeathTest, ClosedStandardDescriptorsGetDevNull) {
+  auto start = [] {
+    close(0), close(1), close(2);
+    process_start_guard();
+    struct stat null {
+    }, st{};
+    int ok = stat("/dev/null", &null) == 0;
+    for (int fd = 0; fd <= 2; ++fd) ok &= fstat(fd, &st) == 0 && st.st_rdev == null.st_rdev;
+    std::_Exit(ok);
+  };
+  EXPECT_EXIT(start(), testing::ExitedWithCode(1), "");
 }
 
 }  // namespace
