@@ -108,8 +108,13 @@ bool buffer_ok(intptr_t block) {
 void format_result_date(time_t t, char* buf, uint32_t size) {
   tm lt{};
   localtime_r(&t, &lt);
-  std::snprintf(buf, size, "20%02d/%02d/%02d %02d:%02d:%02d", lt.tm_year - 100, lt.tm_mon + 1,
-                lt.tm_mday, lt.tm_hour, lt.tm_min, lt.tm_sec);
+  // A date of the years 2000-2099 fills 19 bytes; a clock outside them is cut
+  // to the buffer, never written past it.
+  if (std::snprintf(buf, size, "20%02d/%02d/%02d %02d:%02d:%02d", lt.tm_year - 100, lt.tm_mon + 1,
+                    lt.tm_mday, lt.tm_hour, lt.tm_min, lt.tm_sec) < 0 &&
+      size > 0) {
+    buf[0] = '\0';
+  }
 }
 
 char* create_msg_header(int kind, char* buf, uint32_t size, uint32_t status) {
