@@ -167,7 +167,8 @@ TEST_P(Cases, Run) {
   int running = 0;
   const std::regex shape(c.get("running", ".*"));
   for (size_t i = 1; i < r.records.size(); ++i) {
-    if (!ts::is_running_progress(r.records[i])) continue;
+    // A step that met the end of the test has no text to check.
+    if (!ts::is_running_progress(r.records[i]) || r.records[i].body.ends_with(",\n")) continue;
     ++running;
     const std::string& body = r.records[i].body;
     EXPECT_TRUE(std::regex_match(body.substr(0, body.size() - 1), shape)) << body;

@@ -21,7 +21,8 @@ inline constexpr auto* parse_records = &read_all_records;
 std::vector<Record> of_type(const std::vector<Record>& records, unsigned type);
 
 // True for a running progress record of the progress thread ("... Pass=N>>"
-// with state 1); its count and numbers depend on timing.
+// with state 1); its count and numbers depend on timing. A step that sees the
+// test end while it builds its text sends that text empty.
 bool is_running_progress(const Record& r);
 // The raw records joined, running progress records left out except the first
 // record of the stream (main's start record).
