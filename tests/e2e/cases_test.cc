@@ -11,19 +11,13 @@
 #include <filesystem>
 #include <map>
 #include <regex>
+#include <sstream>
 
 #include "files.h"
 #include "golden.h"
 #include "run.h"
 
 namespace {
-
-std::string unescape(std::string s) {
-  for (size_t pos = 0; (pos = s.find("\\n", pos)) != std::string::npos; ++pos) {
-    s.replace(pos, 2, "\n");
-  }
-  return s;
-}
 
 namespace fs = std::filesystem;
 constexpr int kNobody = 65534;
@@ -70,6 +64,19 @@ bool others_reach(const fs::path& path) {
   return true;
 }
 
+// The output without the lines that match drop, the first line excepted; of
+// a terminal's output (redraws), each line as its last redraw left it.
+std::string shown(const std::string& out, bool redraws, const std::regex& drop) {
+  std::istringstream in(redraws ? std::regex_replace(out, std::regex("\x1b\\[K"), "") : out);
+  std::string text;
+  for (std::string line; std::getline(in, line);) {
+    if (redraws && line.ends_with('\r')) line.pop_back();
+    if (redraws) line = line.substr(line.rfind('\r') + 1);  // from 0 when there is none
+    if (text.empty() || !std::regex_search(line, drop)) text += line + "\n";
+  }
+  return text;
+}
+
 class Cases : public testing::TestWithParam<ts::Block> {};
 
 TEST_P(Cases, Run) {
@@ -87,6 +94,8 @@ TEST_P(Cases, Run) {
     if (std::find(kinds.begin(), kinds.end(), e2e::build_kind()) != kinds.end())
       GTEST_SKIP() << s.substr(s.find(": ") + 2);
   }
+  if (c.get("run").find("$VIEW") != std::string::npos && e2e::shell_command("view").empty())
+    GTEST_SKIP() << "memtest-view is not built";
   ts::TempDir logs, empty, outside;
   Mounted full;
   const std::string log_dir = c.get("vm").empty() ? logs.path() : vm;
@@ -95,6 +104,8 @@ TEST_P(Cases, Run) {
     s = ts::substitute(s, "LOGS", logs.path());
     s = ts::substitute(s, "OUTSIDE", outside.path());
     s = ts::substitute(s, "PRELOAD", e2e::preload_path());
+    s = ts::substitute(s, "MEMTEST", e2e::shell_command("memtest"));
+    s = ts::substitute(s, "VIEW", e2e::shell_command("view"));
     static const std::regex kRun(R"(\{(.)\*(\d+)\})");  // {c*N}: N times c
     for (std::smatch m; std::regex_search(s, m, kRun);)
       s.replace(m.position(), m.length(), std::stoul(m[2]), m.str(1)[0]);
@@ -106,10 +117,9 @@ TEST_P(Cases, Run) {
     if (!why.empty()) GTEST_SKIP() << why;
   }
   e2e::Options opts;
-  opts.argv0 = unescape(fill(c.get("argv0")));
+  opts.argv0 = ts::unescape(fill(c.get("argv0")));
   for (const std::string& e : c.all("env")) opts.env.push_back(fill(e));
   opts.sigint_after = std::stod(c.get("sigint", "-1"));
-  opts.sigint_blocked = c.get("sigint-blocked") == "yes";
   opts.signal = c.get("signal") == "TERM" ? SIGTERM : c.get("signal") == "HUP" ? SIGHUP : SIGINT;
   static const std::map<std::string, int> kLimits{{"AS", RLIMIT_AS},
                                                   {"NPROC", RLIMIT_NPROC},
@@ -128,9 +138,12 @@ TEST_P(Cases, Run) {
       !(others_reach(MEMTEST_BIN_PATH) && others_reach(e2e::data_dir() + "/onl_msge.txt")))
     GTEST_SKIP() << "uid " << kNobody << " cannot reach the binary or the message tables here";
   if (!c.get("reader").empty()) opts.read_bytes = std::stoul(c.get("reader"));
+  if (!c.get("run").empty()) opts.program = "/bin/sh", opts.pty = c.get("pty") == "yes";
   e2e::Result r;
   if (c.get("vm").empty()) {
-    r = e2e::run(ts::split_words(fill(c.get("args"))), opts);
+    r = e2e::run(opts.program.empty() ? ts::split_words(fill(c.get("args")))
+                                      : std::vector<std::string>{"-c", fill(c.get("run"))},
+                 opts);
   } else {
     r.out = ts::read_file(vm + ".records");
     r.exit_status = std::atoi(ts::read_file(vm + ".exit").c_str());
@@ -139,19 +152,22 @@ TEST_P(Cases, Run) {
 
   EXPECT_EQ(r.error, "");
   EXPECT_EQ(std::to_string(r.exit_status), c.get("exit"));
-  std::vector<ts::Record> shown;
+  std::vector<ts::Record> kept;
   for (const ts::Record& rec : r.records) {
-    if (rec.type != 6 || c.get("rotations") != "vary") shown.push_back(rec);
+    if (rec.type != 6 || c.get("rotations") != "vary") kept.push_back(rec);
   }
+  EXPECT_TRUE(!opts.pty || r.out.find("\x1b[K\r[") != std::string::npos) << "no redraw in place";
+  const std::string out = shown(r.out, opts.pty, std::regex(c.get("drop", "(?!)")));
   if (!c.get("golden").empty()) {
-    EXPECT_TRUE(ts::matches_golden("e2e/" + c.get("golden"), ts::without_running_progress(shown)));
+    EXPECT_TRUE(ts::matches_golden(
+        "e2e/" + c.get("golden"), opts.program.empty() ? ts::without_running_progress(kept) : out));
   }
   for (const std::string& text : c.all("has"))
-    EXPECT_NE(r.out.find(unescape(text)), std::string::npos) << text;
+    EXPECT_NE((opts.pty ? out : r.out).find(ts::unescape(text)), std::string::npos) << text;
   for (const std::string& entry : c.all("log")) {  // "!text": a text the file must not hold
     const size_t blank = entry.find(' ');
     const std::string log = ts::read_file(where(fill(entry.substr(0, blank))));
-    const std::string text = unescape(entry.substr(blank + 1));
+    const std::string text = ts::unescape(entry.substr(blank + 1));
     const bool lacks = text[0] == '!';
     EXPECT_EQ(log.find(text.substr(lacks ? 1 : 0)) == std::string::npos, lacks) << entry;
   }

@@ -2,6 +2,7 @@
 
 #include <grp.h>
 #include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -53,6 +54,18 @@ std::string data_dir() {
   return MEMTEST_DATA_PATH;
 }
 
+std::string shell_command(const std::string& which) {
+#ifdef MEMTEST_EMULATOR
+  const std::string emulator = MEMTEST_EMULATOR " ";
+#else
+  const std::string emulator;
+#endif
+#ifdef MEMTEST_VIEW_PATH
+  if (which == "view") return emulator + MEMTEST_VIEW_PATH;
+#endif
+  return which == "view" ? "" : emulator + MEMTEST_BIN_PATH;
+}
+
 std::string preload_path() {
   return MEMTEST_PRELOAD_PATH;
 }
@@ -95,8 +108,8 @@ Result run(const std::vector<std::string>& args, const Options& opts) {
   }
 #endif
   argv.insert(argv.end(), args.begin(), args.end());
-  int fds[2];
-  if (pipe(fds) != 0) return res;
+  int fds[2] = {-1, -1};
+  if (!opts.pty && pipe(fds) != 0) return res;
   std::vector<char*> argp = pointers(argv), envp = pointers(env);
   const double start = now();
   // Signals stay blocked until the child has set its own mask: one sent at
@@ -104,9 +117,10 @@ Result run(const std::vector<std::string>& args, const Options& opts) {
   sigset_t all, old;
   sigfillset(&all);
   pthread_sigmask(SIG_SETMASK, &all, &old);
-  const pid_t pid = fork();
+  winsize size{24, 60, 0, 0};
+  const pid_t pid = opts.pty ? forkpty(&fds[0], nullptr, nullptr, &size) : fork();
   if (pid == 0) {  // only async-signal-safe calls up to the exec
-    dup2(fds[1], 1);
+    if (!opts.pty) dup2(fds[1], 1);
     for (int fd = 3; fd < 1024; ++fd) close(fd);
     for (int fd : opts.closed) close(fd);
     for (const auto& [resource, value] : opts.limits) {
@@ -127,7 +141,7 @@ Result run(const std::vector<std::string>& args, const Options& opts) {
     _exit(127);
   }
   pthread_sigmask(SIG_SETMASK, &old, nullptr);
-  close(fds[1]);
+  close(fds[1]);  // none for a pseudo-terminal
   if (pid < 0) {
     close(fds[0]);
     res.error = std::string("fork failed: ") + std::strerror(errno);

@@ -26,6 +26,7 @@ struct Options {
   std::vector<int> closed;
   int umask = -1, user = 0;
   size_t read_bytes = std::string::npos;
+  bool pty = false;  // its terminal a pseudo-terminal of 60 columns, narrower than a progress line
   // Started instead of memtest, as it is (never through the emulator); its
   // output is not taken apart into records.
   std::string program;
@@ -41,6 +42,9 @@ struct Result {
 
 Result run(const std::vector<std::string>& args, const Options& opts = {});
 std::string data_dir();
+// memtest ("memtest") or memtest-view ("view") as a shell command line starts
+// it: through the emulator where the build has one; "" for one not built.
+std::string shell_command(const std::string& which);
 // The library that puts a simulated physical memory behind "/dev/mem" (see
 // tests/e2e/physmem_preload.cc).
 std::string preload_path();

@@ -126,6 +126,16 @@ std::vector<std::string> split_words(std::string_view text) {
   return words;
 }
 
+std::string unescape(const std::string& s) {
+  std::string out;
+  for (size_t i = 0; i < s.size(); ++i) {
+    const size_t code = i + 1 < s.size() && s[i] == '\\' ? std::string("n\\e").find(s[i + 1]) : 3;
+    out += code < 3 ? "\n\\\x1b"[code] : s[i];
+    i += code < 3;
+  }
+  return out;
+}
+
 std::string substitute(std::string text, const std::string& name, const std::string& value) {
   const std::string key = "$" + name;
   for (size_t pos = 0; (pos = text.find(key, pos)) != std::string::npos; pos += value.size()) {

@@ -65,6 +65,8 @@ std::string format(const char* fmt, T... v) {
   std::snprintf(text, sizeof text, fmt, static_cast<unsigned long long>(v)...);
   return text;
 }
+// "\n" is a newline, "\e" an ESC, "\\" a backslash.
+std::string unescape(const std::string& s);
 // Replaces every "$NAME" in text by value.
 std::string substitute(std::string text, const std::string& name, const std::string& value);
 
