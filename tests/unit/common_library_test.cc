@@ -59,12 +59,6 @@ Words fields(const TEST_INF_t& t = TEST_INF, const ErrorRecord& e = TEST_INF.err
 }
 
 TEST_F(MemtestTest, CommonLibraryTablesAndScripts) {
-  // The version record ends the program: checked in a child process.
-  GTEST_FLAG_SET(death_test_style, "fast");  // no re-run of the program: works under an emulator
-  set_output_writer([](const char* data, size_t len) { std::fwrite(data, 1, len, stderr); });
-  EXPECT_EXIT(transmit_module_vl(4, ut::Args("-lv 1 -VL").argv()), testing::ExitedWithCode(0),
-              "^ONLPTL,0x00000042,0x05,0x01,memtest         ,MEM             ,\n"
-              "8\\.0\\.0-130207154512  \n$");
   auto call = [&](const std::string& text) -> std::string {
     ut::Args args(text);  // "memtest", the call's name, its arguments, nullptr
     char buf[600] = {}, **a = args.argv() + 1;
