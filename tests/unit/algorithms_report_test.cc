@@ -1,6 +1,5 @@
 // The compare that locates the first differing byte, the unit operations on
 // the buffer, and the classification of error records into titles and lists.
-#include <gtest/gtest.h>
 
 #include <bit>
 #include <cstring>
@@ -8,10 +7,7 @@
 
 #include "algorithms/buffer_access.h"
 #include "algorithms/error_disp.h"
-#include "common/test_inf.h"
 #include "fixture.h"
-#include "golden.h"
-#include "state/memstruct.h"
 
 namespace {
 

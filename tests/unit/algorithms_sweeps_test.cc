@@ -2,7 +2,6 @@
 // the sweep plans of a pattern pass that call them: each run of
 // tests/unit/data/algorithm_runs.txt shown as its outcome, records, traces,
 // accesses and final layout against golden text.
-#include <gtest/gtest.h>
 
 #include <regex>
 
@@ -14,7 +13,6 @@
 #include "driver/main_seq.h"
 #include "fault_memory.h"
 #include "fixture.h"
-#include "golden.h"
 
 namespace {
 

@@ -17,12 +17,8 @@
 #include "common/eset.h"
 #include "common/logfile.h"
 #include "common/result_list.h"
-#include "common/test_inf.h"
 #include "common/transmit.h"
 #include "fixture.h"
-#include "golden.h"
-#include "state/param_block.h"
-#include "state/pmem_state.h"
 
 namespace {
 

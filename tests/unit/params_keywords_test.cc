@@ -6,10 +6,8 @@
 #include <set>
 #include <sstream>
 
-#include "common/test_inf.h"
 #include "fixture.h"
 #include "params/param.h"
-#include "state/memstruct.h"
 
 namespace {
 
