@@ -13,7 +13,6 @@
 #include <regex>
 #include <sstream>
 
-#include "files.h"
 #include "golden.h"
 #include "run.h"
 
@@ -100,10 +99,10 @@ TEST_P(Cases, Run) {
   Mounted full;
   const std::string log_dir = c.get("vm").empty() ? logs.path() : vm;
   auto fill = [&](std::string s) {
-    s = ts::substitute(s, "DATA", e2e::data_dir());
+    s = ts::substitute(s, "DATA", MEMTEST_DATA_PATH);
     s = ts::substitute(s, "LOGS", logs.path());
     s = ts::substitute(s, "OUTSIDE", outside.path());
-    s = ts::substitute(s, "PRELOAD", e2e::preload_path());
+    s = ts::substitute(s, "PRELOAD", MEMTEST_PRELOAD_PATH);
     s = ts::substitute(s, "MEMTEST", e2e::shell_command("memtest"));
     s = ts::substitute(s, "VIEW", e2e::shell_command("view"));
     static const std::regex kRun(R"(\{(.)\*(\d+)\})");  // {c*N}: N times c
@@ -135,7 +134,7 @@ TEST_P(Cases, Run) {
   opts.umask = std::stoi(c.get("umask", "-1"), nullptr, 8);
   opts.user = c.get("user") == "nobody" ? kNobody : 0;
   if (opts.user != 0 && getuid() == 0 &&
-      !(others_reach(MEMTEST_BIN_PATH) && others_reach(e2e::data_dir() + "/onl_msge.txt")))
+      !(others_reach(MEMTEST_BIN_PATH) && others_reach(MEMTEST_DATA_PATH "/onl_msge.txt")))
     GTEST_SKIP() << "uid " << kNobody << " cannot reach the binary or the message tables here";
   if (!c.get("reader").empty()) opts.read_bytes = std::stoul(c.get("reader"));
   if (!c.get("run").empty()) opts.program = "/bin/sh", opts.pty = c.get("pty") == "yes";

@@ -50,10 +50,6 @@ std::vector<char*> pointers(std::vector<std::string>& v) {
 
 }  // namespace
 
-std::string data_dir() {
-  return MEMTEST_DATA_PATH;
-}
-
 std::string shell_command(const std::string& which) {
 #ifdef MEMTEST_EMULATOR
   const std::string emulator = MEMTEST_EMULATOR " ";
@@ -64,14 +60,6 @@ std::string shell_command(const std::string& which) {
   if (which == "view") return emulator + MEMTEST_VIEW_PATH;
 #endif
   return which == "view" ? "" : emulator + MEMTEST_BIN_PATH;
-}
-
-std::string preload_path() {
-  return MEMTEST_PRELOAD_PATH;
-}
-
-bool slow_build() {
-  return build_kind() != "plain";
 }
 
 std::string build_kind() {

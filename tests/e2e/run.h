@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "files.h"
 #include "records.h"
 
 namespace e2e {
@@ -41,16 +42,13 @@ struct Result {
 };
 
 Result run(const std::vector<std::string>& args, const Options& opts = {});
-std::string data_dir();
 // memtest ("memtest") or memtest-view ("view") as a shell command line starts
 // it: through the emulator where the build has one; "" for one not built.
 std::string shell_command(const std::string& which);
-// The library that puts a simulated physical memory behind "/dev/mem" (see
-// tests/e2e/physmem_preload.cc).
-std::string preload_path();
-// Sanitized and emulated builds run many times slower.
-bool slow_build();
-// "emulated" (under qemu), "sanitized" or "plain".
+// "emulated" (under qemu), "sanitized" or "plain": the first two run many
+// times slower. MEMTEST_DATA_PATH names the shipped tables, and
+// MEMTEST_PRELOAD_PATH the library that puts a simulated physical memory
+// behind "/dev/mem" (tests/e2e/physmem_preload.cc).
 std::string build_kind();
 
 }  // namespace e2e

@@ -2,8 +2,6 @@
 // runs over the real memtest are rows of tests/e2e/cases.txt.
 #include <gtest/gtest.h>
 
-#include "files.h"
-#include "records.h"
 #include "run.h"
 
 namespace {
