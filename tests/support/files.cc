@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <regex>
 #include <sstream>
 #include <utility>
 
@@ -124,6 +125,16 @@ std::vector<std::string> split_words(std::string_view text) {
   }
   if (in_word) words.push_back(word);
   return words;
+}
+
+std::string expand(std::string s) {
+  static const std::regex kPart(R"(\{(\\.|[^\\])\*(\d+)\}|\\x([0-9a-f]{2}))");
+  for (std::smatch m; std::regex_search(s, m, kPart);) {
+    std::string part = m[3].matched ? std::string(1, char(std::stoi(m[3], nullptr, 16))) : "";
+    for (size_t i = m[3].matched ? 0 : std::stoul(m[2]); i > 0; --i) part += m.str(1);
+    s.replace(m.position(), m.length(), part);
+  }
+  return s;
 }
 
 std::string unescape(const std::string& s) {

@@ -65,6 +65,9 @@ std::string format(const char* fmt, T... v) {
   std::snprintf(text, sizeof text, fmt, static_cast<unsigned long long>(v)...);
   return text;
 }
+// "{c*N}" stands for N times c (a character or an escape such as "\n", kept
+// as it is) and "\xHH" for that byte.
+std::string expand(std::string s);
 // "\n" is a newline, "\e" an ESC, "\\" a backslash.
 std::string unescape(const std::string& s);
 // Replaces every "$NAME" in text by value.
