@@ -80,19 +80,16 @@ Result run(const std::vector<std::string>& args, const Options& opts) {
   std::vector<std::string> argv = {name};
   std::vector<std::string> env = child_env(opts);
 #ifdef MEMTEST_EMULATOR
-  exe = MEMTEST_EMULATOR;
-  argv = {exe};
-  // A library to preload is the guest's: the emulator passes it on.
-  for (auto e = env.begin(); e != env.end();) {
-    const bool preload = e->rfind("LD_PRELOAD=", 0) == 0;
-    if (preload) argv.insert(argv.end(), {"-E", *e});
-    e = preload ? env.erase(e) : e + 1;
-  }
-  argv.insert(argv.end(), {"-0", name, bin});  // qemu's -0 sets the name the program sees
-  if (!opts.program.empty()) {                 // a program of the host
-    exe = bin;
-    argv = {name};
-    env = child_env(opts);
+  if (opts.program.empty()) {  // memtest runs in the emulator, a program of the host as it is
+    exe = MEMTEST_EMULATOR;
+    argv = {exe};
+    // A library to preload is the guest's: the emulator passes it on.
+    for (auto e = env.begin(); e != env.end();) {
+      const bool preload = e->rfind("LD_PRELOAD=", 0) == 0;
+      if (preload) argv.insert(argv.end(), {"-E", *e});
+      e = preload ? env.erase(e) : e + 1;
+    }
+    argv.insert(argv.end(), {"-0", name, bin});  // qemu's -0 sets the name the program sees
   }
 #endif
   argv.insert(argv.end(), args.begin(), args.end());

@@ -29,6 +29,11 @@ void for_lines(const std::string& name, Fn fn) {
   }
 }
 
+// The character an escape "\c" stands for.
+char escaped(char c) {
+  return c == 'n' ? '\n' : c == 't' ? '\t' : c == 'e' ? '\x1b' : c;
+}
+
 }  // namespace
 
 std::string test_dir() {
@@ -107,7 +112,7 @@ std::vector<std::string> split_words(std::string_view text) {
   std::string word;
   bool in_word = false, quoted = false;
   for (size_t i = 0; i < text.size(); ++i) {
-    char c = text[i];
+    const char c = text[i];
     if ((c == ' ' || c == '\t') && !quoted) {
       if (in_word) words.push_back(std::exchange(word, {}));
       in_word = false;
@@ -117,8 +122,7 @@ std::vector<std::string> split_words(std::string_view text) {
     if (c == '"') {
       quoted = !quoted;
     } else if (c == '\\' && i + 1 < text.size()) {
-      c = text[++i];
-      word += c == 'n' ? '\n' : c == 't' ? '\t' : c;
+      word += escaped(text[++i]);
     } else {
       word += c;
     }
@@ -139,11 +143,8 @@ std::string expand(std::string s) {
 
 std::string unescape(const std::string& s) {
   std::string out;
-  for (size_t i = 0; i < s.size(); ++i) {
-    const size_t code = i + 1 < s.size() && s[i] == '\\' ? std::string("n\\e").find(s[i + 1]) : 3;
-    out += code < 3 ? "\n\\\x1b"[code] : s[i];
-    i += code < 3;
-  }
+  for (size_t i = 0; i < s.size(); ++i)
+    out += s[i] == '\\' && i + 1 < s.size() ? escaped(s[++i]) : s[i];
   return out;
 }
 
