@@ -163,7 +163,6 @@ Result run(const std::vector<std::string>& args, const Options& opts) {
   res.seconds = now() - start;
   if (signalled >= 0) res.signal_to_exit = now() - signalled;
   res.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  res.term_signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
   const std::string err = opts.program.empty() ? ts::parse_records(res.out, &res.records) : "";
   if (res.error.empty()) res.error = err;
   return res;

@@ -36,8 +36,8 @@ struct Options {
 struct Result {
   std::string out;
   std::vector<ts::Record> records;
-  std::string error;  // "" when every byte belonged to a well-formed record
-  int exit_status = -1, term_signal = 0;
+  std::string error;     // "" when every byte belonged to a well-formed record
+  int exit_status = -1;  // -1: ended by a signal
   double seconds = 0, signal_to_exit = -1;
 };
 
