@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <random>
 
-#include "files.h"
 #include "run.h"
 
 namespace {
@@ -14,12 +13,12 @@ namespace {
 // Even runs test with MSCAN over both patterns, odd runs with the other four
 // algorithms from MARCH through IMOVE.
 std::vector<std::string> args(const std::string& logs, bool online, int kind) {
-  const bool slow = e2e::slow_build();
+  const bool slow = e2e::build_kind() != "plain";
   const std::string tp = kind == 0
                              ? std::string("MSCAN -data ALL -size ") + (slow ? "2" : "256")
                              : std::string("MARCH,MASEST,BMOVE,IMOVE -size ") + (slow ? "2" : "8");
   return ts::split_words("-dev MEM -lv " + std::string(online ? "1" : "0") + " -path " +
-                         e2e::data_dir() + " -trc " + logs + " -tp " + tp);
+                         MEMTEST_DATA_PATH " -trc " + logs + " -tp " + tp);
 }
 
 // A canceled run ends with exit status 2 and one status 2 record, the last

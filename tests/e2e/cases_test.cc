@@ -1,4 +1,5 @@
-// Whole runs of the real binary, one block of tests/e2e/cases.txt each.
+// Whole runs of the real binary, one block of tests/e2e/cases.txt each, and
+// memtest-view over damaged record streams.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/mount.h>
@@ -11,19 +12,12 @@
 #include <filesystem>
 #include <map>
 #include <regex>
+#include <sstream>
 
-#include "files.h"
 #include "golden.h"
 #include "run.h"
 
 namespace {
-
-std::string unescape(std::string s) {
-  for (size_t pos = 0; (pos = s.find("\\n", pos)) != std::string::npos; ++pos) {
-    s.replace(pos, 2, "\n");
-  }
-  return s;
-}
 
 namespace fs = std::filesystem;
 constexpr int kNobody = 65534;
@@ -44,13 +38,9 @@ std::string make(const std::vector<std::string>& w, Mounted* full) {
   if (w[0] == "file") ts::write_file(path, w.at(2));
   if (w[0] == "link") fs::create_symlink(w.at(2), path);
   if (w[0] == "hard") fs::create_hard_link(w.at(2), path);
-  if (w[0] == "fifo") {
-    EXPECT_EQ(mkfifo(path.c_str(), 0644), 0);
-  }
+  EXPECT_TRUE(w[0] != "fifo" || mkfifo(path.c_str(), 0644) == 0) << path;
   if (w[0] == "mode") fs::permissions(path, fs::perms(std::stoi(w.at(2), nullptr, 8)));
-  if (w[0] == "owner" && getuid() == 0) {
-    EXPECT_EQ(chown(path.c_str(), kNobody, kNobody), 0);
-  }
+  EXPECT_TRUE(w[0] != "owner" || getuid() != 0 || chown(path.c_str(), kNobody, kNobody) == 0);
   if (w[0] != "full") return "";
   if (mount("tmpfs", path.c_str(), "tmpfs", 0, "size=16k") != 0)
     return std::string("no tmpfs can be mounted here: ") + std::strerror(errno);
@@ -70,6 +60,19 @@ bool others_reach(const fs::path& path) {
   return true;
 }
 
+// The output without the lines that match drop, the first line excepted; of
+// a terminal's output (redraws), each line as its last redraw left it.
+std::string shown(const std::string& out, bool redraws, const std::regex& drop) {
+  std::istringstream in(redraws ? std::regex_replace(out, std::regex("\x1b\\[K"), "") : out);
+  std::string text;
+  for (std::string line; std::getline(in, line);) {
+    if (redraws && line.ends_with('\r')) line.pop_back();
+    if (redraws) line = line.substr(line.rfind('\r') + 1);  // from 0 when there is none
+    if (text.empty() || !std::regex_search(line, drop)) text += line + "\n";
+  }
+  return text;
+}
+
 class Cases : public testing::TestWithParam<ts::Block> {};
 
 TEST_P(Cases, Run) {
@@ -87,18 +90,19 @@ TEST_P(Cases, Run) {
     if (std::find(kinds.begin(), kinds.end(), e2e::build_kind()) != kinds.end())
       GTEST_SKIP() << s.substr(s.find(": ") + 2);
   }
+  if (c.get("run").find("$VIEW") != std::string::npos && e2e::shell_command("view").empty())
+    GTEST_SKIP() << "memtest-view is not built";
   ts::TempDir logs, empty, outside;
   Mounted full;
   const std::string log_dir = c.get("vm").empty() ? logs.path() : vm;
   auto fill = [&](std::string s) {
-    s = ts::substitute(s, "DATA", e2e::data_dir());
+    s = ts::substitute(s, "DATA", MEMTEST_DATA_PATH);
     s = ts::substitute(s, "LOGS", logs.path());
     s = ts::substitute(s, "OUTSIDE", outside.path());
-    s = ts::substitute(s, "PRELOAD", e2e::preload_path());
-    static const std::regex kRun(R"(\{(.)\*(\d+)\})");  // {c*N}: N times c
-    for (std::smatch m; std::regex_search(s, m, kRun);)
-      s.replace(m.position(), m.length(), std::stoul(m[2]), m.str(1)[0]);
-    return ts::substitute(s, "EMPTY", empty.path());
+    s = ts::substitute(s, "PRELOAD", MEMTEST_PRELOAD_PATH);
+    s = ts::substitute(s, "MEMTEST", e2e::shell_command("memtest"));
+    s = ts::substitute(s, "VIEW", e2e::shell_command("view"));
+    return ts::expand(ts::substitute(s, "EMPTY", empty.path()));
   };
   auto where = [&](const std::string& f) { return f[0] == '/' ? f : log_dir + "/" + f; };
   for (const std::string& m : c.all("make")) {
@@ -106,10 +110,9 @@ TEST_P(Cases, Run) {
     if (!why.empty()) GTEST_SKIP() << why;
   }
   e2e::Options opts;
-  opts.argv0 = unescape(fill(c.get("argv0")));
+  opts.argv0 = ts::unescape(fill(c.get("argv0")));
   for (const std::string& e : c.all("env")) opts.env.push_back(fill(e));
   opts.sigint_after = std::stod(c.get("sigint", "-1"));
-  opts.sigint_blocked = c.get("sigint-blocked") == "yes";
   opts.signal = c.get("signal") == "TERM" ? SIGTERM : c.get("signal") == "HUP" ? SIGHUP : SIGINT;
   static const std::map<std::string, int> kLimits{{"AS", RLIMIT_AS},
                                                   {"NPROC", RLIMIT_NPROC},
@@ -125,12 +128,15 @@ TEST_P(Cases, Run) {
   opts.umask = std::stoi(c.get("umask", "-1"), nullptr, 8);
   opts.user = c.get("user") == "nobody" ? kNobody : 0;
   if (opts.user != 0 && getuid() == 0 &&
-      !(others_reach(MEMTEST_BIN_PATH) && others_reach(e2e::data_dir() + "/onl_msge.txt")))
+      !(others_reach(MEMTEST_BIN_PATH) && others_reach(MEMTEST_DATA_PATH "/onl_msge.txt")))
     GTEST_SKIP() << "uid " << kNobody << " cannot reach the binary or the message tables here";
   if (!c.get("reader").empty()) opts.read_bytes = std::stoul(c.get("reader"));
+  if (!c.get("run").empty()) opts.program = "/bin/sh", opts.pty = c.get("pty") == "yes";
   e2e::Result r;
   if (c.get("vm").empty()) {
-    r = e2e::run(ts::split_words(fill(c.get("args"))), opts);
+    r = e2e::run(opts.program.empty() ? ts::split_words(fill(c.get("args")))
+                                      : std::vector<std::string>{"-c", fill(c.get("run"))},
+                 opts);
   } else {
     r.out = ts::read_file(vm + ".records");
     r.exit_status = std::atoi(ts::read_file(vm + ".exit").c_str());
@@ -139,19 +145,22 @@ TEST_P(Cases, Run) {
 
   EXPECT_EQ(r.error, "");
   EXPECT_EQ(std::to_string(r.exit_status), c.get("exit"));
-  std::vector<ts::Record> shown;
+  std::vector<ts::Record> kept;
   for (const ts::Record& rec : r.records) {
-    if (rec.type != 6 || c.get("rotations") != "vary") shown.push_back(rec);
+    if (rec.type != 6 || c.get("rotations") != "vary") kept.push_back(rec);
   }
+  EXPECT_TRUE(!opts.pty || r.out.find("\x1b[K\r[") != std::string::npos) << "no redraw in place";
+  const std::string out = shown(r.out, opts.pty, std::regex(c.get("drop", "(?!)")));
   if (!c.get("golden").empty()) {
-    EXPECT_TRUE(ts::matches_golden("e2e/" + c.get("golden"), ts::without_running_progress(shown)));
+    EXPECT_TRUE(ts::matches_golden(
+        "e2e/" + c.get("golden"), opts.program.empty() ? ts::without_running_progress(kept) : out));
   }
   for (const std::string& text : c.all("has"))
-    EXPECT_NE(r.out.find(unescape(text)), std::string::npos) << text;
+    EXPECT_NE((opts.pty ? out : r.out).find(ts::unescape(text)), std::string::npos) << text;
   for (const std::string& entry : c.all("log")) {  // "!text": a text the file must not hold
     const size_t blank = entry.find(' ');
     const std::string log = ts::read_file(where(fill(entry.substr(0, blank))));
-    const std::string text = unescape(entry.substr(blank + 1));
+    const std::string text = ts::unescape(entry.substr(blank + 1));
     const bool lacks = text[0] == '!';
     EXPECT_EQ(log.find(text.substr(lacks ? 1 : 0)) == std::string::npos, lacks) << entry;
   }
@@ -186,5 +195,39 @@ std::string case_name(const testing::TestParamInfo<ts::Block>& info) {
 
 INSTANTIATE_TEST_SUITE_P(Table, Cases, testing::ValuesIn(ts::read_blocks("e2e/cases.txt")),
                          case_name);
+
+// Record streams fed to the reader and to memtest-view (tests/e2e/view_streams.txt).
+TEST(View, DamagedStreams) {
+  if (e2e::shell_command("view").empty()) GTEST_SKIP() << "memtest-view is not built";
+  for (const ts::Row& row : ts::read_table("e2e/view_streams.txt", 3)) {
+    SCOPED_TRACE(row.where);
+    const std::string stream = ts::unescape(row[0]);
+    // Fed whole or a byte at a time, the reader finds the same records and
+    // the same fault.
+    std::vector<ts::Record> whole;
+    const std::string error = ts::parse_records(stream, &whole);
+    RecordReader reader;
+    ProtocolRecord rec;
+    RecordResult result = kRecordNeedMore;
+    size_t n = 0;
+    for (const char& c : stream) {
+      record_reader_feed(&reader, std::string_view(&c, 1));
+      while ((result = record_reader_next(&reader, &rec)) == kRecordReady) {
+        EXPECT_EQ(rec.raw, whole.at(n++).raw);
+      }
+    }
+    if (result != kRecordBad) record_reader_finish(&reader);
+    EXPECT_EQ(reader.error, error);
+    EXPECT_EQ(n, whole.size());
+    ts::TempDir dir;
+    ts::write_file(dir.file("stream"), stream);
+    e2e::Options opts;
+    opts.program = "/bin/sh";
+    const e2e::Result r = e2e::run(
+        {"-c", e2e::shell_command("view") + " --plain <" + dir.file("stream") + " 2>&1"}, opts);
+    EXPECT_EQ(r.out, ts::unescape(row[1]));
+    EXPECT_EQ(std::to_string(r.exit_status), row[2]);
+  }
+}
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <grp.h>
 #include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -49,16 +50,16 @@ std::vector<char*> pointers(std::vector<std::string>& v) {
 
 }  // namespace
 
-std::string data_dir() {
-  return MEMTEST_DATA_PATH;
-}
-
-std::string preload_path() {
-  return MEMTEST_PRELOAD_PATH;
-}
-
-bool slow_build() {
-  return build_kind() != "plain";
+std::string shell_command(const std::string& which) {
+#ifdef MEMTEST_EMULATOR
+  const std::string emulator = MEMTEST_EMULATOR " ";
+#else
+  const std::string emulator;
+#endif
+#ifdef MEMTEST_VIEW_PATH
+  if (which == "view") return emulator + MEMTEST_VIEW_PATH;
+#endif
+  return which == "view" ? "" : emulator + MEMTEST_BIN_PATH;
 }
 
 std::string build_kind() {
@@ -79,24 +80,21 @@ Result run(const std::vector<std::string>& args, const Options& opts) {
   std::vector<std::string> argv = {name};
   std::vector<std::string> env = child_env(opts);
 #ifdef MEMTEST_EMULATOR
-  exe = MEMTEST_EMULATOR;
-  argv = {exe};
-  // A library to preload is the guest's: the emulator passes it on.
-  for (auto e = env.begin(); e != env.end();) {
-    const bool preload = e->rfind("LD_PRELOAD=", 0) == 0;
-    if (preload) argv.insert(argv.end(), {"-E", *e});
-    e = preload ? env.erase(e) : e + 1;
-  }
-  argv.insert(argv.end(), {"-0", name, bin});  // qemu's -0 sets the name the program sees
-  if (!opts.program.empty()) {                 // a program of the host
-    exe = bin;
-    argv = {name};
-    env = child_env(opts);
+  if (opts.program.empty()) {  // memtest runs in the emulator, a program of the host as it is
+    exe = MEMTEST_EMULATOR;
+    argv = {exe};
+    // A library to preload is the guest's: the emulator passes it on.
+    for (auto e = env.begin(); e != env.end();) {
+      const bool preload = e->rfind("LD_PRELOAD=", 0) == 0;
+      if (preload) argv.insert(argv.end(), {"-E", *e});
+      e = preload ? env.erase(e) : e + 1;
+    }
+    argv.insert(argv.end(), {"-0", name, bin});  // qemu's -0 sets the name the program sees
   }
 #endif
   argv.insert(argv.end(), args.begin(), args.end());
-  int fds[2];
-  if (pipe(fds) != 0) return res;
+  int fds[2] = {-1, -1};
+  if (!opts.pty && pipe(fds) != 0) return res;
   std::vector<char*> argp = pointers(argv), envp = pointers(env);
   const double start = now();
   // Signals stay blocked until the child has set its own mask: one sent at
@@ -104,9 +102,10 @@ Result run(const std::vector<std::string>& args, const Options& opts) {
   sigset_t all, old;
   sigfillset(&all);
   pthread_sigmask(SIG_SETMASK, &all, &old);
-  const pid_t pid = fork();
+  winsize size{24, 60, 0, 0};
+  const pid_t pid = opts.pty ? forkpty(&fds[0], nullptr, nullptr, &size) : fork();
   if (pid == 0) {  // only async-signal-safe calls up to the exec
-    dup2(fds[1], 1);
+    if (!opts.pty) dup2(fds[1], 1);
     for (int fd = 3; fd < 1024; ++fd) close(fd);
     for (int fd : opts.closed) close(fd);
     for (const auto& [resource, value] : opts.limits) {
@@ -127,7 +126,7 @@ Result run(const std::vector<std::string>& args, const Options& opts) {
     _exit(127);
   }
   pthread_sigmask(SIG_SETMASK, &old, nullptr);
-  close(fds[1]);
+  close(fds[1]);  // none for a pseudo-terminal
   if (pid < 0) {
     close(fds[0]);
     res.error = std::string("fork failed: ") + std::strerror(errno);
@@ -164,7 +163,6 @@ Result run(const std::vector<std::string>& args, const Options& opts) {
   res.seconds = now() - start;
   if (signalled >= 0) res.signal_to_exit = now() - signalled;
   res.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  res.term_signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
   const std::string err = opts.program.empty() ? ts::parse_records(res.out, &res.records) : "";
   if (res.error.empty()) res.error = err;
   return res;

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "files.h"
 #include "records.h"
 
 namespace e2e {
@@ -26,6 +27,7 @@ struct Options {
   std::vector<int> closed;
   int umask = -1, user = 0;
   size_t read_bytes = std::string::npos;
+  bool pty = false;  // its terminal a pseudo-terminal of 60 columns, narrower than a progress line
   // Started instead of memtest, as it is (never through the emulator); its
   // output is not taken apart into records.
   std::string program;
@@ -34,19 +36,19 @@ struct Options {
 struct Result {
   std::string out;
   std::vector<ts::Record> records;
-  std::string error;  // "" when every byte belonged to a well-formed record
-  int exit_status = -1, term_signal = 0;
+  std::string error;     // "" when every byte belonged to a well-formed record
+  int exit_status = -1;  // -1: ended by a signal
   double seconds = 0, signal_to_exit = -1;
 };
 
 Result run(const std::vector<std::string>& args, const Options& opts = {});
-std::string data_dir();
-// The library that puts a simulated physical memory behind "/dev/mem" (see
-// tests/e2e/physmem_preload.cc).
-std::string preload_path();
-// Sanitized and emulated builds run many times slower.
-bool slow_build();
-// "emulated" (under qemu), "sanitized" or "plain".
+// memtest ("memtest") or memtest-view ("view") as a shell command line starts
+// it: through the emulator where the build has one; "" for one not built.
+std::string shell_command(const std::string& which);
+// "emulated" (under qemu), "sanitized" or "plain": the first two run many
+// times slower. MEMTEST_DATA_PATH names the shipped tables, and
+// MEMTEST_PRELOAD_PATH the library that puts a simulated physical memory
+// behind "/dev/mem" (tests/e2e/physmem_preload.cc).
 std::string build_kind();
 
 }  // namespace e2e

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <regex>
 #include <sstream>
 #include <utility>
 
@@ -26,6 +27,11 @@ void for_lines(const std::string& name, Fn fn) {
   for (int n = 1; std::getline(in, line); ++n) {
     if (!trim(line).empty() && trim(line)[0] != '#') fn(name + ":" + std::to_string(n), line);
   }
+}
+
+// The character an escape "\c" stands for.
+char escaped(char c) {
+  return c == 'n' ? '\n' : c == 't' ? '\t' : c == 'e' ? '\x1b' : c;
 }
 
 }  // namespace
@@ -106,7 +112,7 @@ std::vector<std::string> split_words(std::string_view text) {
   std::string word;
   bool in_word = false, quoted = false;
   for (size_t i = 0; i < text.size(); ++i) {
-    char c = text[i];
+    const char c = text[i];
     if ((c == ' ' || c == '\t') && !quoted) {
       if (in_word) words.push_back(std::exchange(word, {}));
       in_word = false;
@@ -116,14 +122,30 @@ std::vector<std::string> split_words(std::string_view text) {
     if (c == '"') {
       quoted = !quoted;
     } else if (c == '\\' && i + 1 < text.size()) {
-      c = text[++i];
-      word += c == 'n' ? '\n' : c == 't' ? '\t' : c;
+      word += escaped(text[++i]);
     } else {
       word += c;
     }
   }
   if (in_word) words.push_back(word);
   return words;
+}
+
+std::string expand(std::string s) {
+  static const std::regex kPart(R"(\{(\\.|[^\\])\*(\d+)\}|\\x([0-9a-f]{2}))");
+  for (std::smatch m; std::regex_search(s, m, kPart);) {
+    std::string part = m[3].matched ? std::string(1, char(std::stoi(m[3], nullptr, 16))) : "";
+    for (size_t i = m[3].matched ? 0 : std::stoul(m[2]); i > 0; --i) part += m.str(1);
+    s.replace(m.position(), m.length(), part);
+  }
+  return s;
+}
+
+std::string unescape(const std::string& s) {
+  std::string out;
+  for (size_t i = 0; i < s.size(); ++i)
+    out += s[i] == '\\' && i + 1 < s.size() ? escaped(s[++i]) : s[i];
+  return out;
 }
 
 std::string substitute(std::string text, const std::string& name, const std::string& value) {

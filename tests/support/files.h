@@ -55,7 +55,7 @@ inline void PrintTo(const Block& b, std::ostream* os) {
 }
 
 // Splits on blanks; "double quotes" keep blanks inside a word (the quotes
-// are dropped) and \n, \t, \\, \" are escapes.
+// are dropped) and a backslash starts an escape as in unescape.
 std::vector<std::string> split_words(std::string_view text);
 // printf of integers into a string: each is passed as unsigned long long,
 // so the format writes %llu, %llx, %08llx, ...
@@ -65,6 +65,12 @@ std::string format(const char* fmt, T... v) {
   std::snprintf(text, sizeof text, fmt, static_cast<unsigned long long>(v)...);
   return text;
 }
+// "{c*N}" stands for N times c (a character or an escape such as "\n", kept
+// as it is) and "\xHH" for that byte.
+std::string expand(std::string s);
+// "\n" is a newline, "\t" a tab, "\e" an ESC; a backslash keeps the next
+// character as it is ("\\" a backslash).
+std::string unescape(const std::string& s);
 // Replaces every "$NAME" in text by value.
 std::string substitute(std::string text, const std::string& name, const std::string& value);
 

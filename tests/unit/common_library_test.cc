@@ -1,6 +1,6 @@
 // The diagnostic common library, driven by tables and scripts of calls. A call
-// is written as words: a short name of the routine, then its arguments; "x*40"
-// stands for forty x, "\n*3" for "\n\n\n" and "\x1f" for that byte.
+// is written as words: a short name of the routine, then its arguments; "{x*40}"
+// stands for forty x, "{\n*3}" for "\n\n\n" and "\x1f" for that byte.
 //
 // A table row runs its calls (" ; " between them) and says in one line what
 // the last one did: its result, each field of TEST_INF it changed (name=value),
@@ -17,12 +17,8 @@
 #include "common/eset.h"
 #include "common/logfile.h"
 #include "common/result_list.h"
-#include "common/test_inf.h"
 #include "common/transmit.h"
 #include "fixture.h"
-#include "golden.h"
-#include "state/param_block.h"
-#include "state/pmem_state.h"
 
 namespace {
 
@@ -30,16 +26,6 @@ using ut::MemtestTest;
 using Words = std::vector<std::string>;
 const std::regex kBar("\\|"), kCalls(" ; "), kBlank(" [td]=(?= |$)|^ "), kNewline("\n");
 const std::regex kTime(R"(20\d\d/\d\d/\d\d [\d:]{8}|\d\d/\d\d/\d\d [\d:]{8} [\d.]{7})");
-
-std::string expand(std::string s) {
-  static const std::regex kRun(R"((\\n|\S)\*(\d+)|\\x([0-9a-f]{2}))");
-  for (std::smatch m; std::regex_search(s, m, kRun);) {
-    std::string run = m[3].matched ? std::string(1, std::stoi(m[3], nullptr, 16)) : "";
-    for (size_t i = m[3].matched ? 0 : std::stoul(m[2]); i > 0; --i) run += m.str(1);
-    s.replace(m.position(), m.length(), run);
-  }
-  return s;
-}
 
 // The fields of TEST_INF that calls change, as name=value.
 constexpr char kFields[] =
@@ -59,12 +45,6 @@ Words fields(const TEST_INF_t& t = TEST_INF, const ErrorRecord& e = TEST_INF.err
 }
 
 TEST_F(MemtestTest, CommonLibraryTablesAndScripts) {
-  // The version record ends the program: checked in a child process.
-  GTEST_FLAG_SET(death_test_style, "fast");  // no re-run of the program: works under an emulator
-  set_output_writer([](const char* data, size_t len) { std::fwrite(data, 1, len, stderr); });
-  EXPECT_EXIT(transmit_module_vl(4, ut::Args("-lv 1 -VL").argv()), testing::ExitedWithCode(0),
-              "^ONLPTL,0x00000042,0x05,0x01,memtest         ,MEM             ,\n"
-              "8\\.0\\.0-130207154512  \n$");
   auto call = [&](const std::string& text) -> std::string {
     ut::Args args(text);  // "memtest", the call's name, its arguments, nullptr
     char buf[600] = {}, **a = args.argv() + 1;
@@ -123,7 +103,7 @@ TEST_F(MemtestTest, CommonLibraryTablesAndScripts) {
     for (std::string pre; const auto& r : ts::read_table("unit/data/common_" + name + ".txt", 2)) {
       if (r[0] == "prelude" && !(pre = r[1] + " ; ").empty()) continue;  // calls of every row
       reset();
-      std::string out, text = expand(pre + r[0]);
+      std::string out, text = ts::expand(pre + r[0]);
       for (std::sregex_token_iterator it(text.begin(), text.end(), kCalls, -1), e; it != e; ++it) {
         before = fields(), ut::world().output.clear();
         for (auto log : {"memot_log.0", "memod_log.0"}) ts::write_file(logs_.file(log), "");
@@ -133,14 +113,14 @@ TEST_F(MemtestTest, CommonLibraryTablesAndScripts) {
       for (const auto& rec : records()) out += " r" + std::to_string(rec.type) + "=" + rec.body;
       out = std::regex_replace(out + " t=" + trace_log() + " d=" + debug_log(), kTime, "@");
       out = std::regex_replace(std::regex_replace(out, kBlank, ""), kNewline, "\\n");
-      EXPECT_EQ(out.empty() ? "-" : out, expand(r[1])) << r.where;
+      EXPECT_EQ(out.empty() ? "-" : out, ts::expand(r[1])) << r.where;
     }
   }
   for (std::string out; const std::string name : {"records", "lists", "rotation"}) {
     reset(), out.clear();
     for (const ts::Row& r : ts::read_table("unit/data/common_" + name + ".txt", 1)) {
       ut::world().output.clear();
-      const std::string rc = call(expand(r[0]));
+      const std::string rc = call(ts::expand(r[0]));
       out += "> " + r[0] + "\n" + (rc.empty() ? "" : "= " + rc + "\n") + output();
       records();  // checks the length field and the line count of each record
     }

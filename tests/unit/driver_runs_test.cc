@@ -14,7 +14,6 @@
 #include "driver/main_seq.h"
 #include "fixture.h"
 #include "params/param.h"
-#include "state/memstruct.h"
 
 namespace {
 
@@ -60,12 +59,14 @@ TEST_F(driver, MainSequenceAndRunLoop) {
         row[0] == "mem" ? VykTp2Mem(&VykTp2MemStruct, &counters, done, sel) : nonthread_memtest();
     std::string fn = Error_Details.function_name;
     std::replace(fn.begin(), fn.end(), ' ', '_');
+    const std::string trace = trace_log();
+    size_t runs = 0;  // main sequences begun
+    for (size_t at = 0; (at = trace.find("memtest argv=", at)) != std::string::npos; ++at) ++runs;
     std::ostringstream s;
     const auto& sizes = world().chunk_sizes;
     s << "rc=" << rc << " mscan=" << (g_kinds.empty() ? "-" : g_kinds) << " passes=" << Ex_pass_cnt
-      << " runs=" << ut::count_of(trace_log(), "memtest argv=")
-      << " err=" << Error_Details.error_class << "/" << Error_Details.error_code << "/" << fn
-      << " ret=" << Ex_dwReturnValue << " endf=" << Ex_Thread_End_f
+      << " runs=" << runs << " err=" << Error_Details.error_class << "/" << Error_Details.error_code
+      << "/" << fn << " ret=" << Ex_dwReturnValue << " endf=" << Ex_Thread_End_f
       << " kind=" << VykTp2MemStruct.data_kind << " chunks=" << world().chunk_calls << "*0x"
       << std::hex << (sizes.empty() ? 0 : sizes.back()) << " tkind=0x" << Ex_dwDebug_TKind
       << " held=" << world().live_chunks.size() + Ex_Committed_dwSize + !!Ex_lpCommittedBuffer;

@@ -12,16 +12,12 @@
 #include "algorithms/mscan.h"
 #include "algorithms/pattern.h"
 #include "common/logfile.h"
-#include "common/test_inf.h"
 #include "common/transmit.h"
 #include "driver/main_seq.h"
 #include "params/param.h"
 #include "pmem/pmem_device.h"
 #include "progress/clock.h"
 #include "progress/progress.h"
-#include "state/memstruct.h"
-#include "state/param_block.h"
-#include "state/pmem_state.h"
 
 namespace ut {
 namespace {
@@ -160,12 +156,6 @@ std::vector<ts::Record> MemtestTest::records() const {
   const std::string error = ts::parse_records(output(), &recs);
   EXPECT_EQ(error, "");
   return recs;
-}
-
-size_t count_of(const std::string& text, const std::string& part) {
-  size_t n = 0;
-  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
-  return n;
 }
 
 KeyValues key_values(const std::string& text, KeyValues base) {

@@ -12,8 +12,15 @@
 #include <string>
 #include <vector>
 
+// The process-wide objects the fixture resets, and goldens: what every test
+// here reads and steers.
+#include "common/test_inf.h"
 #include "files.h"
+#include "golden.h"
 #include "records.h"
+#include "state/memstruct.h"
+#include "state/param_block.h"
+#include "state/pmem_state.h"
 
 namespace ut {
 
@@ -63,9 +70,6 @@ class MemtestTest : public testing::Test {
 
   ts::TempDir logs_;
 };
-
-// Occurrences of part in text.
-size_t count_of(const std::string& text, const std::string& part);
 
 // "key=value key=value" as a map, laid over base: a table's first row names
 // every key of an outcome and later rows only what differs from it (a key the

@@ -6,22 +6,13 @@
 #include <set>
 #include <sstream>
 
-#include "common/test_inf.h"
 #include "fixture.h"
 #include "params/param.h"
-#include "state/memstruct.h"
 
 namespace {
 
 constexpr uint32_t kUntouched = 0xDEADBEEF;
 int g_fail_at = 0;  // the working-text allocation that fails, counted from 1
-
-// "{N*c}" stands for N copies of c.
-std::string expand(std::string s) {
-  for (size_t at; (at = s.find('{')) != std::string::npos;)
-    s.replace(at, s.find('}', at) - at + 1, std::stoul(s.substr(at + 1)), s[s.find('}', at) - 1]);
-  return s;
-}
 
 uint8_t g_algo[5];
 uint32_t g_err;
@@ -67,7 +58,7 @@ TEST_F(params, ParseAndPrescanTables) {
       TEST_INF.runtime = 0;
       g_err = kUntouched;  // the pre-scan has no outputs of the parser's
       std::memset(g_algo, 0, sizeof g_algo);
-      ut::Args args(row[1] == "-" ? "" : expand(row[1]));
+      ut::Args args(row[1] == "-" ? "" : ts::expand(row[1]));
       if (row[0] == "prescan") Pre_Getp_ForProgress(args.argv());
       if (row[0] == "parse") parse(args);
       execute_cancel = row[0] == "cancel";

@@ -9,13 +9,10 @@
 
 #include "driver/main_seq.h"
 #include "fixture.h"
-#include "golden.h"
 #include "params/param.h"
 #include "physmem_sim.h"
 #include "pmem/pmem_device.h"
 #include "pmem/pmem_map.h"
-#include "state/memstruct.h"
-#include "state/pmem_state.h"
 
 namespace {
 

@@ -6,12 +6,8 @@
 #include <thread>
 
 #include "fixture.h"
-#include "golden.h"
 #include "progress/clock.h"
 #include "progress/progress.h"
-#include "state/memstruct.h"
-#include "state/param_block.h"
-#include "state/pmem_state.h"
 
 namespace {
 
