@@ -7,6 +7,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -122,7 +123,14 @@ Result run(const std::vector<std::string>& args, const Options& opts) {
     sigemptyset(&mask);
     if (opts.sigint_blocked) sigaddset(&mask, SIGINT);
     sigprocmask(SIG_SETMASK, &mask, nullptr);
-    execve(exe.c_str(), argp.data(), envp.data());
+    // Under RLIMIT_NPROC the exec fails while another process of that user
+    // runs (a short row beside it): it waits for that one to end, for less
+    // time than any row waits before it sends a signal.
+    for (int i = 0; execve(exe.c_str(), argp.data(), envp.data()) != 0 && errno == EAGAIN; ++i) {
+      const timespec pause{0, 50000000};
+      if (i == 30) break;
+      nanosleep(&pause, nullptr);
+    }
     _exit(127);
   }
   pthread_sigmask(SIG_SETMASK, &old, nullptr);
