@@ -1,5 +1,7 @@
 // The keyword parser after the run-setting pre-scan, as at the start of a
-// run, over whole argument vectors (one argument per input line).
+// run, over whole argument vectors (one argument per input line). Whatever the
+// words, the pre-scan goes on, the parse ends in success or a Parameter Error
+// with a known error number, and the working text is released.
 #include "fuzz_common.h"
 #include "params/param.h"
 #include "state/memstruct.h"
@@ -15,9 +17,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     flag->store(0);
   }
   Ex_test_ad = 0;
-  Pre_Getp_ForProgress(args.argv.data());
+  constexpr uint32_t kUntouched = 0xDEADBEEF;
   uint8_t algos[5] = {};
-  uint32_t error = 0;
-  VykTp2ParseParam2(args.argv.data(), &VykTp2MemStruct, algos, &error);
+  uint32_t error = kUntouched;
+  const int32_t pre = Pre_Getp_ForProgress(args.argv.data());
+  const uint32_t rc = VykTp2ParseParam2(args.argv.data(), &VykTp2MemStruct, algos, &error);
+  const bool known = error == kUntouched || (error >= 21 && error <= 32 && error != 24);
+  if (pre != 1 || (rc != 1 && rc != 16) || (rc == 16 && !known) || lpTempString != nullptr) {
+    std::fprintf(stderr, "pre-scan %d, parse %u, error %u\n", pre, rc, error);
+    std::abort();
+  }
   return 0;
 }

@@ -1,9 +1,7 @@
-// The keyword parser and the run-setting pre-scan: table rows, the small text
-// routines, and random argument lists.
+// The keyword parser and the run-setting pre-scan over table rows, and the
+// small text routines. Random argument lists are the keyword fuzz target's.
 #include <cstdlib>
 #include <cstring>
-#include <random>
-#include <set>
 #include <sstream>
 
 #include "fixture.h"
@@ -82,32 +80,6 @@ TEST_F(params, SmallTextRoutines) {
                            : VykTp2StringToLong(in[0].c_str(), &value, std::stoi(in[1]));
     EXPECT_EQ(std::to_string(rc) + " " + (hex ? pa : std::to_string(value)), row[2]) << row.where;
   }
-}
-
-// Random argument lists through the pre-scan and the parser: no overrun (run
-// under ASan/UBSan), the working text always released, only known outcomes.
-TEST_F(params, RandomArgumentLists) {
-  const std::vector<std::string> kPieces = ts::split_words(
-      "-lv 1 3 -size 64 2GB FULL -runtime 0 60 x /runtime -use -useuser -useALL AWE PSE36 -tp "
-      "MSCANX WHOLE PMEM ABORT march,imove -data -dataall REPEAT -sa -sa0 1GB 65GB 5 -pa fff "
-      "-path -waitsec - / \" \" Mb zz");
-  std::mt19937 rng(20240611);
-  std::set<uint32_t> errors;
-  for (int iter = 0; iter < 3000; ++iter) {
-    std::string words = "\"";  // pieces, and "\" \"" between two arguments
-    for (uint32_t n = rng() % 40; n > 0; --n) {
-      words += rng() % 3 == 0 ? "\" \"" : kPieces[rng() % kPieces.size()];
-      if (uint32_t r = rng(); r % 80 == 0) words += std::string(r % 2500, "-/ az\x01\xff"[r % 7]);
-    }
-    reset();
-    ut::Args args(words + "\"");
-    ASSERT_EQ(Pre_Getp_ForProgress(args.argv()), 1) << words;
-    execute_cancel = rng() % 50 == 0;
-    const uint32_t rc = parse(args);
-    ASSERT_TRUE((rc == 1 || rc == 16 || (rc == 4 && execute_cancel)) && !lpTempString) << words;
-    if (rc == 16) errors.insert(g_err);
-  }
-  EXPECT_EQ(errors, (std::set<uint32_t>{21, 22, 23, 25, 26, 27, 28, 29, 30, 31, 32, kUntouched}));
 }
 
 }  // namespace

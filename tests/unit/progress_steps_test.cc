@@ -1,9 +1,6 @@
-// Progress steps of timed, sized and endless runs, the clock, the pause and
-// the progress thread's loops.
-#include <chrono>
+// Progress steps of timed, sized and endless runs, the clock and the pause.
+// The thread's loops around them run in every end-to-end run.
 #include <cinttypes>
-#include <future>
-#include <thread>
 
 #include "fixture.h"
 #include "progress/clock.h"
@@ -76,24 +73,6 @@ TEST_F(progress_steps, Table) {
     if (ut::world().end_calls != 0) got.push_back("end " + n(ut::world().end_status));
     EXPECT_EQ(got, b.all("record")) << b.where << ": " << b.name;
   }
-}
-
-// The real loops, timed and endless: each reports until the end flag is set,
-// then returns 1. One record each: the timed loop's shows what is left of the
-// 70 s round, the endless loop's the total time.
-TEST_F(progress_steps, ThreadLoopsEndOnTheFlag) {
-  Ex_MemStruct = &VykTp2MemStruct;
-  progress = {0, static_cast<uint32_t>(ut::kStartSec), 60, 0};
-  for (const intptr_t arg : {2, 1}) {
-    Ex_Thread_End_f = 0;
-    ut::world().now_us += 2000000;
-    auto loop = std::async(std::launch::async, &thread_memtest, reinterpret_cast<void*>(arg));
-    for (int i = 0; i < 1000 && records().size() < size_t(3 - arg); ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    Ex_Thread_End_f = 1;
-    EXPECT_EQ(loop.get(), reinterpret_cast<void*>(1));
-  }
-  EXPECT_TRUE(ts::matches_golden("progress/thread_loops", output()));
 }
 
 }  // namespace
