@@ -56,7 +56,6 @@ TEST(CancelTest, StressRandomMoments) {
     delay.emplace_back(0.0, std::max(0.05, 1.2 * plain.seconds));
   }
   int canceled = 0;
-  std::vector<double> latencies;
   for (int i = 0; i < 200; ++i) {
     ts::TempDir logs;
     const bool online = i % 3 != 2;
@@ -68,15 +67,8 @@ TEST(CancelTest, StressRandomMoments) {
     opts.timeout = 60;
     const e2e::Result r = e2e::run(args(logs.path(), online, i % 2), opts);
     EXPECT_EQ(judge(r, online), "") << "run " << i;
-    if (r.exit_status == 2) {
-      ++canceled;
-      latencies.push_back(r.signal_to_exit);
-    }
+    canceled += r.exit_status == 2;
   }
-  std::sort(latencies.begin(), latencies.end());
-  std::printf("cancel stress: 200 runs, %d canceled; signal-to-exit median %.1f ms, max %.1f ms\n",
-              canceled, latencies.empty() ? 0 : latencies[latencies.size() / 2] * 1000,
-              latencies.empty() ? 0 : latencies.back() * 1000);
   EXPECT_GT(canceled, 50);  // the delays are spread over the run: both outcomes occur
 }
 
