@@ -26,9 +26,12 @@
 
 #include "algorithms/bmove.h"
 #include "algorithms/march.h"
+#include "algorithms/march_impl.h"
 #include "algorithms/masest.h"
+#include "algorithms/masest_impl.h"
 #include "algorithms/moving_inversion.h"
 #include "algorithms/mscan.h"
+#include "block_order_memory.h"
 #include "state/memstruct.h"
 #include "state/param_block.h"
 
@@ -64,11 +67,22 @@ void untimed_run_settings() {
 enum Algo : int { kMscan, kMarch, kMasest, kBmove, kImove };
 constexpr const char* kAlgoNames[] = {"MSCAN", "MARCH", "MASEST", "BMOVE", "IMOVE"};
 
-// range(0): the algorithm; range(1): the data kind (BMOVE: 64 or 128-bit noise).
+// MARCH and MASEST as they were before their order-sensitive sweeps went
+// unit by unit.
+uint32_t block_order_run(Algo algo, uint16_t kind, void* chunk, VykTp2MemStruct_t* ctl,
+                         uint64_t* done) {
+  BlockOrderMemory mem(chunk);
+  return algo == kMarch ? march_body(mem, kind, chunk, kChunkBytes, ctl, done)
+                        : masest_body(mem, kind, chunk, kChunkBytes, ctl, done);
+}
+
+// range(0): the algorithm; range(1): the data kind (BMOVE: 64 or 128-bit
+// noise); range(2): 1 for the block-order MARCH or MASEST.
 void BM_Algorithm(benchmark::State& state) {
   untimed_run_settings();
   const auto algo = static_cast<Algo>(state.range(0));
   const auto kind = static_cast<uint16_t>(state.range(1));
+  const bool block_order = state.range(2) == 1;
   VykTp2MemStruct_t* ctl = &VykTp2MemStruct;
   ctl->single_run = kind == 64 ? 1 : 0;
   unsigned char* buf = buffer();
@@ -76,7 +90,8 @@ void BM_Algorithm(benchmark::State& state) {
     for (uint64_t off = 0; off < kBufferBytes; off += kChunkBytes) {
       void* chunk = buf + off;
       uint64_t done = 0;
-      const uint32_t rc = algo == kMscan    ? VykTp2MSCAN(kind, chunk, kChunkBytes, ctl, &done)
+      const uint32_t rc = block_order       ? block_order_run(algo, kind, chunk, ctl, &done)
+                          : algo == kMscan  ? VykTp2MSCAN(kind, chunk, kChunkBytes, ctl, &done)
                           : algo == kMarch  ? VykTp2MARCH(kind, chunk, kChunkBytes, ctl, &done)
                           : algo == kMasest ? VykTp2MASEST(kind, chunk, kChunkBytes, ctl, &done)
                           : algo == kBmove  ? VykTp2BMOVE(kind, chunk, kChunkBytes, ctl, 0, &done)
@@ -193,22 +208,31 @@ struct Case {
   Algo algo;
   int kind;
   const char* label;
+  int block_order = 0;
 };
 constexpr Case kCases[] = {
     {kMscan, kDataCrossTalk, "cross talk"},
     {kMscan, kDataRepeat, "repeat"},
     {kMarch, kDataCrossTalk, "cross talk"},
+    {kMarch, kDataCrossTalk, "blocks, c.t.", 1},
     {kMarch, kDataRepeat, "repeat"},
+    {kMarch, kDataRepeat, "blocks, rep.", 1},
     {kMasest, kDataCrossTalk, "cross talk"},
+    {kMasest, kDataCrossTalk, "blocks, c.t.", 1},
     {kMasest, kDataRepeat, "repeat"},
+    {kMasest, kDataRepeat, "blocks, rep.", 1},
     {kBmove, 128, "128-bit noise"},
     {kBmove, 64, "64-bit noise"},
     {kImove, 0, "-"},
 };
+std::string case_name(const Case& k) {
+  return "BM_Algorithm/algo:" + std::to_string(k.algo) + "/kind:" + std::to_string(k.kind) +
+         "/blocks:" + std::to_string(k.block_order);
+}
 BENCHMARK(BM_Algorithm)
-    ->ArgNames({"algo", "kind"})
+    ->ArgNames({"algo", "kind", "blocks"})
     ->Apply([](benchmark::internal::Benchmark* b) {
-      for (const Case& c : kCases) b->Args({c.algo, c.kind});
+      for (const Case& c : kCases) b->Args({c.algo, c.kind, c.block_order});
     })
     ->Unit(benchmark::kMillisecond);
 
@@ -279,8 +303,7 @@ int main(int argc, char** argv) {
               gb / read, gb / copy);
   std::printf("%-7s %-14s %9s %7s %9s %6s\n", "algo", "kind", "ms", "GB/s", "bound ms", "ratio");
   for (const Case& k : kCases) {
-    const double t = reporter.seconds("BM_Algorithm/algo:" + std::to_string(k.algo) +
-                                      "/kind:" + std::to_string(k.kind));
+    const double t = reporter.seconds(case_name(k));
     if (t == 0) continue;
     const Traffic& c = kTraffic[k.algo];
     const double bound =
@@ -291,6 +314,10 @@ int main(int argc, char** argv) {
     // half the bytes the copies move, read once more.
     if (k.algo == kBmove) std::printf("  (%.2f of its copies and compares)", t / bmove_moves);
     if (k.algo == kImove) std::printf("  (%.2f of its passes by the library)", t / imove_passes);
+    // The unit-order sweeps against the block-order ones just below.
+    const Case blocks{k.algo, k.kind, "", 1};
+    const double tb = k.block_order == 0 ? reporter.seconds(case_name(blocks)) : 0;
+    if (tb > 0) std::printf("  (%.2fx the GB/s of the block order)", tb / t);
     std::printf("\n");
   }
   return 0;

@@ -7,11 +7,16 @@
 //   uint64_t get(uint64_t off);                                // read a unit
 //   void put(uint64_t off, uint64_t value, uint64_t mask);     // write its masked bits
 //   const void* show(uint64_t off, uint64_t value);            // where a report shows it
-// DirectMemory, the only memory of the shipped program, replaces the span
-// operations by bulk ones (period tables, memcpy/memcmp, wide loads) and
-// falls back to the unit order only around a mismatch, so every stop and every
-// value it reports is the one the unit-by-unit operation gives. Tests run the
-// same bodies over a simulated faulty memory that supplies just the primitives.
+// DirectMemory, the only memory of the shipped program, runs the same unit
+// loops wherever the order of accesses decides what a fault does: a sweep that
+// writes each unit after its compare, a descending sweep, the mirror reads,
+// the pair fill (which writes a unit and then inverts it in place).
+// Only fills and ascending read-only compares, whose bulk forms (period
+// tables, memcpy/memcmp, wide loads) touch the units in the same ascending
+// order, are replaced; they fall back to the unit order around a mismatch, so
+// every stop and every value reported is the one the unit loop gives. Tests
+// run the same bodies over a simulated faulty memory that supplies just the
+// primitives.
 //
 // Offsets are byte offsets from the buffer start and multiples of 8; a span
 // is [from, to) and a multiple of 8 long. Unit values are the unit's 8 bytes
@@ -73,18 +78,14 @@ class UnitMemory {
   // Reads every unit, compares it, then treats it as v.then says; stops at
   // the first unit that differs (false, *miss describes it).
   bool verify(const Verify& v, uint64_t from, uint64_t to, Miss* miss) {
-    for (uint64_t n = 0; n < (to - from) / 8; ++n) {
-      const uint64_t o = v.down ? to - 8 - 8 * n : from + 8 * n;
-      const uint64_t value = with_injection(get(o), v.inject);
-      const uint64_t want = period_unit(v.expect, o);
-      if (value != want) {
-        *miss = {o, value, want, 0};
-        return false;
-      }
-      if (v.then == Then::kInvert) put(o, ~get(o));
-      if (v.then == Then::kWrite) put(o, period_unit(v.after, o));
+    switch (v.then) {
+      case Then::kInvert:
+        return verify_units<Then::kInvert>(v, from, to, miss);
+      case Then::kWrite:
+        return verify_units<Then::kWrite>(v, from, to, miss);
+      default:
+        return verify_units<Then::kKeep>(v, from, to, miss);
     }
-    return true;
   }
   // For each unit u ascending: reads u, its mirror end - u - 8, and u again,
   // each compared with the `pairs` layout; `inject` applies to the mirror
@@ -92,16 +93,7 @@ class UnitMemory {
   bool mirror(const uint64_t* pairs, uint64_t end, uint64_t from, uint64_t to,
               const uint8_t* inject, Miss* miss) {
     for (uint64_t u = from; u < to; u += 8) {
-      const uint64_t at[3] = {u, end - u - 8, u};
-      for (int r = 0; r < 3; ++r) {
-        uint64_t value = get(at[r]);
-        if (r == 1 && u % 16 != 0) value = with_injection(value, inject);
-        const uint64_t want = period_unit(pairs, at[r]);
-        if (value != want) {
-          *miss = {at[r], value, want, r};
-          return false;
-        }
-      }
+      if (!mirror_unit(pairs, end, u, u % 16 != 0 ? inject : nullptr, miss)) return false;
     }
     return true;
   }
@@ -173,6 +165,54 @@ class UnitMemory {
   Self& self() { return static_cast<Self&>(*this); }
   uint64_t get(uint64_t off) { return self().get(off); }
   void put(uint64_t off, uint64_t value) { self().put(off, value, ~uint64_t{0}); }
+
+  // One loop per treatment, so that the shipped loops test nothing per unit
+  // but the value read (an injection meets its miss at the first unit).
+  template <Then then>
+  bool verify_units(const Verify& v, uint64_t from, uint64_t to, Miss* miss) {
+    const uint8_t* inject = v.inject;
+    const int64_t step = v.down ? -8 : 8;
+    uint64_t o = v.down ? to - 8 : from;
+    for (uint64_t left = (to - from) / 8; left > 0; --left, o += static_cast<uint64_t>(step)) {
+      uint64_t value = get(o);
+      if (inject != nullptr) [[unlikely]]
+        value = with_injection(value, inject);
+      const uint64_t want = period_unit(v.expect, o);
+      if (value != want) [[unlikely]] {
+        *miss = {o, value, want, 0};
+        return false;
+      }
+      // An inversion in place reads the unit again, as a complement of
+      // memory does, and writes what it read inverted.
+      if constexpr (then == Then::kInvert) put(o, ~get(o));
+      if constexpr (then == Then::kWrite) put(o, period_unit(v.after, o));
+    }
+    return true;
+  }
+  // The three reads of unit u: u, its mirror, u again.
+  bool mirror_unit(const uint64_t* pairs, uint64_t end, uint64_t u, const uint8_t* inject,
+                   Miss* miss) {
+    const uint64_t m = end - u - 8;
+    const uint64_t want_u = period_unit(pairs, u), want_m = period_unit(pairs, m);
+    const uint64_t first = get(u);
+    if (first != want_u) [[unlikely]] {
+      *miss = {u, first, want_u, 0};
+      return false;
+    }
+    uint64_t mirrored = get(m);
+    if (inject != nullptr) [[unlikely]]
+      mirrored = with_injection(mirrored, inject);
+    if (mirrored != want_m) [[unlikely]] {
+      *miss = {m, mirrored, want_m, 1};
+      return false;
+    }
+    const uint64_t again = get(u);
+    if (again != want_u) [[unlikely]] {
+      *miss = {u, again, want_u, 2};
+      return false;
+    }
+    return true;
+  }
 };
 
 // The buffer itself.
@@ -182,23 +222,21 @@ class DirectMemory : public UnitMemory<DirectMemory> {
  public:
   explicit DirectMemory(void* base) : base_(static_cast<unsigned char*>(base)) {}
 
-  uint64_t get(uint64_t off) const {
-    uint64_t v;
-    std::memcpy(&v, at(off), 8);
-    return v;
-  }
+  // Volatile, so that the compiler makes every read and write of the unit
+  // loops, in their order: nothing may merge MASEST's second read of a unit
+  // into its first, or move a read of the next unit above this one's write.
+  // As words of their own type, they cannot change the base address or the
+  // period tables, which the loops then keep in registers.
+  uint64_t get(uint64_t off) const { return *reinterpret_cast<const volatile uint64_t*>(at(off)); }
   void put(uint64_t off, uint64_t value, uint64_t mask) {
     if (mask != ~uint64_t{0}) value = (get(off) & ~mask) | (value & mask);
-    std::memcpy(at(off), &value, 8);
+    *reinterpret_cast<volatile uint64_t*>(at(off)) = value;
   }
   // The unit itself: a report points into the buffer.
   const void* show(uint64_t off, uint64_t /*value*/) const { return at(off); }
 
   void fill(const uint64_t* period, uint64_t from, uint64_t to);
-  void fill_pairs(const uint64_t* plain, const uint64_t* pairs, uint64_t from, uint64_t to);
   bool verify(const Verify& v, uint64_t from, uint64_t to, Miss* miss);
-  bool mirror(const uint64_t* pairs, uint64_t end, uint64_t from, uint64_t to,
-              const uint8_t* inject, Miss* miss);
   // plen must divide 4096.
   void fill_bytes(uint64_t off, uint64_t len, const void* period, uint32_t plen);
   void fill_noise(uint64_t off, uint64_t len, unsigned bits);

@@ -47,7 +47,8 @@ std::string run(size_t algo, Mem& mem, void* buffer, uint64_t size, uint16_t kin
 }
 
 // The shipped memory with stuck bits, forced again after every operation that
-// writes; that equals stuck cells, as no operation reads a unit it wrote.
+// writes; that equals stuck cells, as the only operation that reads a unit it
+// wrote (the pair fill) writes it back inverted, and the bit is forced again.
 class StuckDirect : public DirectMemory {
  public:
   StuckDirect(void* buffer, std::vector<ts::FaultSpec> stuck)
