@@ -30,7 +30,8 @@ const char* msg_signature(const char* msgno);
 // How many of those arguments a message text takes (its conversions must fit
 // the first ones, in order), or -1 when the loader refuses the text: a
 // conversion that does not fit its argument, more conversions than
-// arguments, %n, '*', positional arguments or widths of three digits or more.
+// arguments, %n, '*', positional arguments or widths and precisions of five
+// digits or more.
 int msg_text_fit(const char* msgno, const char* text);
 
 // Block allocator operations.

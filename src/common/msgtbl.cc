@@ -37,9 +37,11 @@ constexpr MsgSignature kMsgSignatures[] = {
     {"Exx59", "s"},     {"Exx90", "s"},       {"Exx91", "s"},  {"Exx99", "s"},
 };
 
-// The table file, taken only when it is a regular file: a FIFO or a device
-// named as the table would block the start or never end. O_NONBLOCK makes the
-// open itself return at once for a FIFO without a writer.
+// The table file, taken only when it is a regular file or a directory: a FIFO
+// or a device named as the table would block the start or never end. A
+// directory opens and reads nothing, as fopen and fgets give it, so it ends as
+// a table without entries. O_NONBLOCK makes the open itself return at once for
+// a FIFO without a writer.
 struct File {
   FILE* f = nullptr;
   const char* refused = nullptr;  // why a file that opened was not taken
@@ -47,7 +49,7 @@ struct File {
     const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return;
     struct stat64 st {};
-    if (fstat64(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (fstat64(fd, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode))) {
       refused = "Not a regular file";
     } else {
       f = fdopen(fd, "r");
@@ -109,12 +111,15 @@ bool is_digit(char c) {
   return c >= '0' && c <= '9';
 }
 
-// Skips a width or precision; false when it has more than two digits (a
-// huge width makes every formatting of the text slow).
-bool skip_short_number(std::string_view t, size_t* i) {
+// Skips a width or precision; false when it has more than four digits.
+// Widths such as %-112s are legal in a table, and the callers' limits (510
+// characters formatted, 112 logged, 75 in an action line) already cut what
+// they produce; four digits keep the cost of formatting bounded too: some ten
+// thousand characters counted per conversion, in a text of at most 80.
+bool skip_number(std::string_view t, size_t* i) {
   size_t digits = 0;
   for (; *i < t.size() && is_digit(t[*i]); ++*i) ++digits;
-  return digits <= 2;
+  return digits <= 4;
 }
 
 // Whether the conversion conv with the length modifier length reads an
@@ -228,8 +233,8 @@ int msg_text_fit(const char* msgno, const char* text) {
     if (t[i] != '%') continue;
     if (++i < t.size() && t[i] == '%') continue;
     while (i < t.size() && std::string_view("-+ #0").find(t[i]) != std::string_view::npos) ++i;
-    if (!skip_short_number(t, &i)) return -1;
-    if (i < t.size() && t[i] == '.' && !skip_short_number(t, &++i)) return -1;
+    if (!skip_number(t, &i)) return -1;
+    if (i < t.size() && t[i] == '.' && !skip_number(t, &++i)) return -1;
     const size_t length_start = i;
     while (i < t.size() && t[i] == 'l') ++i;
     const std::string_view length = t.substr(length_start, i - length_start);
