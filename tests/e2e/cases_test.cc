@@ -73,6 +73,28 @@ std::string shown(const std::string& out, bool redraws, const std::regex& drop) 
   return text;
 }
 
+// "pmem: <log> <first> <min> <max>": how far the read went is taken from the
+// log's last "VykTp2PMEMRead() ended" trace, not from what fits in the time.
+void check_pmem(const std::vector<std::string>& w, const std::string& log, const e2e::Result& r) {
+  constexpr uint64_t kBlock = uint64_t{64} << 20;
+  const size_t at = log.rfind("VykTp2PMEMRead() ended ..");
+  ASSERT_NE(at, std::string::npos) << "no end of the read in the log";
+  const std::string line = log.substr(at, log.find('\n', at) - at);
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(line, m, std::regex("Ex_test_ad_end_now=0x([0-9a-f]+)"))) << line;
+  const uint64_t stop = std::stoull(m[1], nullptr, 16);
+  ASSERT_TRUE(
+      std::regex_search(r.out, m, std::regex(" PMEM Total Execution Bytes : 0x([0-9a-f]+)\n")));
+  const uint64_t bytes = std::stoull(m[1], nullptr, 16);
+  EXPECT_EQ(bytes, stop - std::stoull(w.at(1), nullptr, 16)) << line;
+  EXPECT_GE(bytes, std::stoull(w.at(2)) * kBlock);
+  EXPECT_LE(bytes, std::stoull(w.at(3)) * kBlock);
+  const std::vector<ts::Record> statuses = ts::of_type(r.records, 2);
+  ts::Status status;
+  ASSERT_TRUE(!statuses.empty() && ts::parse_status(statuses.back(), &status));
+  EXPECT_EQ(uint64_t{status.value}, stop >> 26) << line;
+}
+
 class Cases : public testing::TestWithParam<ts::Block> {};
 
 TEST_P(Cases, Run) {
@@ -163,6 +185,10 @@ TEST_P(Cases, Run) {
     const std::string text = ts::unescape(entry.substr(blank + 1));
     const bool lacks = text[0] == '!';
     EXPECT_EQ(log.find(text.substr(lacks ? 1 : 0)) == std::string::npos, lacks) << entry;
+  }
+  if (!c.get("pmem").empty()) {
+    const auto w = ts::split_words(c.get("pmem"));
+    check_pmem(w, ts::read_file(where(w.at(0))), r);
   }
   for (const std::string& file : c.all("nolog"))
     EXPECT_FALSE(fs::exists(fs::symlink_status(where(fill(file))))) << file;
