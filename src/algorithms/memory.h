@@ -23,6 +23,7 @@
 // in memory order, loaded as one uint64_t.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -78,24 +79,16 @@ class UnitMemory {
   // Reads every unit, compares it, then treats it as v.then says; stops at
   // the first unit that differs (false, *miss describes it).
   bool verify(const Verify& v, uint64_t from, uint64_t to, Miss* miss) {
-    switch (v.then) {
-      case Then::kInvert:
-        return verify_units<Then::kInvert>(v, from, to, miss);
-      case Then::kWrite:
-        return verify_units<Then::kWrite>(v, from, to, miss);
-      default:
-        return verify_units<Then::kKeep>(v, from, to, miss);
-    }
+    return v.inject != nullptr ? verify_as<true>(v, from, to, miss)
+                               : verify_as<false>(v, from, to, miss);
   }
   // For each unit u ascending: reads u, its mirror end - u - 8, and u again,
   // each compared with the `pairs` layout; `inject` applies to the mirror
   // reads of odd units (offsets not a multiple of 16).
   bool mirror(const uint64_t* pairs, uint64_t end, uint64_t from, uint64_t to,
               const uint8_t* inject, Miss* miss) {
-    for (uint64_t u = from; u < to; u += 8) {
-      if (!mirror_unit(pairs, end, u, u % 16 != 0 ? inject : nullptr, miss)) return false;
-    }
-    return true;
+    return inject != nullptr ? mirror_as<true>(pairs, end, from, to, inject, miss)
+                             : mirror_as<false>(pairs, end, from, to, nullptr, miss);
   }
   // len bytes from off, ascending, repeating `period` (plen bytes, a
   // multiple of 8) from its start.
@@ -166,50 +159,82 @@ class UnitMemory {
   uint64_t get(uint64_t off) { return self().get(off); }
   void put(uint64_t off, uint64_t value) { self().put(off, value, ~uint64_t{0}); }
 
-  // One loop per treatment, so that the shipped loops test nothing per unit
-  // but the value read (an injection meets its miss at the first unit).
-  template <Then then>
+  // One loop per treatment, direction and injection, so that the loops the
+  // program runs test nothing per unit but the value read.
+  template <bool injected>
+  bool verify_as(const Verify& v, uint64_t from, uint64_t to, Miss* miss) {
+    switch (v.then) {
+      case Then::kInvert:
+        return v.down ? verify_units<Then::kInvert, true, injected>(v, from, to, miss)
+                      : verify_units<Then::kInvert, false, injected>(v, from, to, miss);
+      case Then::kWrite:
+        return v.down ? verify_units<Then::kWrite, true, injected>(v, from, to, miss)
+                      : verify_units<Then::kWrite, false, injected>(v, from, to, miss);
+      default:
+        return v.down ? verify_units<Then::kKeep, true, injected>(v, from, to, miss)
+                      : verify_units<Then::kKeep, false, injected>(v, from, to, miss);
+    }
+  }
+  // Piece by piece of the pattern period, in the sweep's direction: within a
+  // piece the expected values are consecutive table entries.
+  template <Then then, bool down, bool injected>
   bool verify_units(const Verify& v, uint64_t from, uint64_t to, Miss* miss) {
-    const uint8_t* inject = v.inject;
-    const int64_t step = v.down ? -8 : 8;
-    uint64_t o = v.down ? to - 8 : from;
-    for (uint64_t left = (to - from) / 8; left > 0; --left, o += static_cast<uint64_t>(step)) {
-      uint64_t value = get(o);
-      if (inject != nullptr) [[unlikely]]
-        value = with_injection(value, inject);
-      const uint64_t want = period_unit(v.expect, o);
-      if (value != want) [[unlikely]] {
-        *miss = {o, value, want, 0};
-        return false;
+    constexpr uint64_t kPiece = kPatternPeriodBytes;
+    while (from < to) {
+      const uint64_t lo = down ? std::max(from, (to - 1) / kPiece * kPiece) : from;
+      const uint64_t hi = down ? to : std::min(to, (from / kPiece + 1) * kPiece);
+      const uint64_t first = lo % kPiece / 8, units = (hi - lo) / 8;
+      const uint64_t* want = v.expect + first;
+      const uint64_t* after = then == Then::kWrite ? v.after + first : nullptr;
+      for (uint64_t n = 0; n < units; ++n) {
+        const uint64_t i = down ? units - 1 - n : n, o = lo + 8 * i;
+        uint64_t value = get(o);
+        if constexpr (injected) value = with_injection(value, v.inject);
+        if (value != want[i]) [[unlikely]] {
+          *miss = {o, value, want[i], 0};
+          return false;
+        }
+        // An inversion in place reads the unit again, as a complement of
+        // memory does, and writes what it read inverted.
+        if constexpr (then == Then::kInvert) put(o, ~get(o));
+        if constexpr (then == Then::kWrite) put(o, after[i]);
       }
-      // An inversion in place reads the unit again, as a complement of
-      // memory does, and writes what it read inverted.
-      if constexpr (then == Then::kInvert) put(o, ~get(o));
-      if constexpr (then == Then::kWrite) put(o, period_unit(v.after, o));
+      (down ? to : from) = down ? lo : hi;
     }
     return true;
   }
-  // The three reads of unit u: u, its mirror, u again.
-  bool mirror_unit(const uint64_t* pairs, uint64_t end, uint64_t u, const uint8_t* inject,
-                   Miss* miss) {
-    const uint64_t m = end - u - 8;
-    const uint64_t want_u = period_unit(pairs, u), want_m = period_unit(pairs, m);
-    const uint64_t first = get(u);
-    if (first != want_u) [[unlikely]] {
-      *miss = {u, first, want_u, 0};
-      return false;
-    }
-    uint64_t mirrored = get(m);
-    if (inject != nullptr) [[unlikely]]
-      mirrored = with_injection(mirrored, inject);
-    if (mirrored != want_m) [[unlikely]] {
-      *miss = {m, mirrored, want_m, 1};
-      return false;
-    }
-    const uint64_t again = get(u);
-    if (again != want_u) [[unlikely]] {
-      *miss = {u, again, want_u, 2};
-      return false;
+  // The three reads of each unit u: u, its mirror, u again; piece by piece
+  // of the pattern period of u, the mirror's table entry stepping down.
+  template <bool injected>
+  bool mirror_as(const uint64_t* pairs, uint64_t end, uint64_t from, uint64_t to,
+                 const uint8_t* inject, Miss* miss) {
+    constexpr uint64_t kPiece = kPatternPeriodBytes, kMask = kPatternPeriodUnits - 1;
+    while (from < to) {
+      const uint64_t hi = std::min(to, (from / kPiece + 1) * kPiece);
+      const uint64_t* want = pairs + from % kPiece / 8;
+      uint64_t mirror_entry = (end - from - 8) % kPiece / 8;
+      for (uint64_t u = from; u < hi; u += 8, ++want, mirror_entry = (mirror_entry - 1) & kMask) {
+        const uint64_t m = end - u - 8;
+        const uint64_t first = get(u);
+        if (first != *want) [[unlikely]] {
+          *miss = {u, first, *want, 0};
+          return false;
+        }
+        uint64_t mirrored = get(m);
+        if constexpr (injected) {
+          if (u % 16 != 0) mirrored = with_injection(mirrored, inject);
+        }
+        if (mirrored != pairs[mirror_entry]) [[unlikely]] {
+          *miss = {m, mirrored, pairs[mirror_entry], 1};
+          return false;
+        }
+        const uint64_t again = get(u);
+        if (again != *want) [[unlikely]] {
+          *miss = {u, again, *want, 2};
+          return false;
+        }
+      }
+      from = hi;
     }
     return true;
   }
