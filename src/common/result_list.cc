@@ -16,6 +16,7 @@
 #include "common/transmit.h"
 #include "state/param_block.h"
 #include "state/pmem_state.h"
+#include "state/process_end.h"
 
 namespace {
 
@@ -101,6 +102,14 @@ intptr_t take_list_buffer() {
 
 bool buffer_ok(intptr_t block) {
   return block != 0 && block != -1;
+}
+
+// An error or abort list carries the final status of the run. Claiming the
+// end of the process before it goes out keeps a cancel that comes after it
+// from sending a second final status; when a cancel already owns the end, the
+// test thread that found the error stops here and the cancel's status stands.
+void claim_final_status() {
+  if (!memtest_claim_end()) park_forever();
 }
 
 }  // namespace
@@ -262,6 +271,7 @@ intptr_t put_error_list(int level) {
     printfx(0x1002, " ERROR   : %s\n", e.etitle);
   }
   const uint32_t extra = (level & 1) != 0 ? 0x4 : 0;
+  claim_final_status();
   transmit_status(4, extra | 0x2, 0, buf);
   return tp_area_ctl(kAreaFree, static_cast<uintptr_t>(block));
 }
@@ -293,6 +303,7 @@ intptr_t put_skip_abort_list(uint32_t /*kind*/) {
   out.line("%s", kDashes73);
   out.line("%s", kEquals78);
 
+  claim_final_status();
   transmit_status(6, 0x2, 0, buf);
   return tp_area_ctl(kAreaFree, static_cast<uintptr_t>(block));
 }

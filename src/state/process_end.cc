@@ -49,3 +49,10 @@ void set_cancel_on_test_thread(CancelRoutine routine) {
 bool test_thread_parked() {
   return g_test_parked.load(std::memory_order_acquire);
 }
+
+void process_end_clear() {
+  g_end_owner.store(kEndFree);
+  g_cancel_started.store(false);
+  g_test_parked.store(false);
+  g_cancel_on_test_thread.store(nullptr);
+}

@@ -23,3 +23,6 @@ using CancelRoutine = void (*)();
 void set_cancel_on_test_thread(CancelRoutine routine);
 // True once the test thread has stopped at a checkpoint.
 bool test_thread_parked();
+// Back to an end that nobody owns, no cancel and no thread stopped: for runs
+// of the tests one after another in one process.
+void process_end_clear();

@@ -160,4 +160,20 @@ TEST_F(MemtestTest, CommonLibraryFromTwoThreads) {
   }
 }
 
+// An error or an abort list is the run's final status: once one is out, a
+// cancel finds the end of the process taken and sends no second one.
+class FinalListTest : public MemtestTest, public testing::WithParamInterface<bool> {};
+
+TEST_P(FinalListTest, ClaimsTheEndOfTheProcess) {
+  if (GetParam()) {
+    put_skip_abort_list(0);
+  } else {
+    put_error_list(1);
+  }
+  EXPECT_EQ(ts::of_type(records(), kRecStatus).size(), 1u);
+  EXPECT_FALSE(memtest_claim_cancel());
+}
+
+INSTANTIATE_TEST_SUITE_P(ErrorOrAbort, FinalListTest, testing::Bool());
+
 }  // namespace

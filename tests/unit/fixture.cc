@@ -62,6 +62,7 @@ void fake_chunk_free(void* p) {
 }
 
 void reset_state() {
+  process_end_clear();
   tp_area_ctl(kAreaFreeAll, 0);
   test_inf_clear();
   ParamStruct = ParamStruct_t{};

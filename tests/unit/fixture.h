@@ -21,6 +21,7 @@
 #include "state/memstruct.h"
 #include "state/param_block.h"
 #include "state/pmem_state.h"
+#include "state/process_end.h"
 
 namespace ut {
 
