@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <map>
 #include <regex>
+#include <set>
 #include <sstream>
 
 #include "golden.h"
@@ -22,6 +23,20 @@ namespace {
 namespace fs = std::filesystem;
 constexpr int kNobody = 65534;
 
+// A user id no process runs as, for a row that limits the processes of its
+// user: a count under RLIMIT_NPROC holds every process of that user, so
+// another row or a daemon running as nobody would make the exec fail.
+int unused_uid() {
+  std::set<int> taken;
+  for (const auto& entry : fs::directory_iterator("/proc")) {
+    struct stat st {};
+    if (stat(entry.path().c_str(), &st) == 0) taken.insert(static_cast<int>(st.st_uid));
+  }
+  int uid = kNobody - 1;
+  while (taken.count(uid) > 0) --uid;
+  return uid;
+}
+
 // A tmpfs mounted for one run over a directory, taken away after it.
 struct Mounted {
   std::string dir;
@@ -30,9 +45,9 @@ struct Mounted {
   }
 };
 
-// "make: <what> <path> [<arg>]": the layout a run starts from. Returns why the
-// row cannot run here, or "".
-std::string make(const std::vector<std::string>& w, Mounted* full) {
+// "make: <what> <path> [<arg>]": the layout a run starts from; "owner" gives
+// the path to the row's user. Returns why the row cannot run here, or "".
+std::string make(const std::vector<std::string>& w, int user, Mounted* full) {
   const std::string& path = w.at(1);
   if (w[0] == "dir") fs::create_directories(path);
   if (w[0] == "file") ts::write_file(path, w.at(2));
@@ -40,7 +55,7 @@ std::string make(const std::vector<std::string>& w, Mounted* full) {
   if (w[0] == "hard") fs::create_hard_link(w.at(2), path);
   EXPECT_TRUE(w[0] != "fifo" || mkfifo(path.c_str(), 0644) == 0) << path;
   if (w[0] == "mode") fs::permissions(path, fs::perms(std::stoi(w.at(2), nullptr, 8)));
-  EXPECT_TRUE(w[0] != "owner" || getuid() != 0 || chown(path.c_str(), kNobody, kNobody) == 0);
+  EXPECT_TRUE(w[0] != "owner" || getuid() != 0 || chown(path.c_str(), user, user) == 0);
   if (w[0] != "full") return "";
   if (mount("tmpfs", path.c_str(), "tmpfs", 0, "size=16k") != 0)
     return std::string("no tmpfs can be mounted here: ") + std::strerror(errno);
@@ -127,8 +142,11 @@ TEST_P(Cases, Run) {
     return ts::expand(ts::substitute(s, "EMPTY", empty.path()));
   };
   auto where = [&](const std::string& f) { return f[0] == '/' ? f : log_dir + "/" + f; };
+  const int user = c.get("user") == "nobody"   ? kNobody
+                   : c.get("user") == "unused" ? unused_uid()
+                                               : 0;
   for (const std::string& m : c.all("make")) {
-    const std::string why = make(ts::split_words(fill(m)), &full);
+    const std::string why = make(ts::split_words(fill(m)), user, &full);
     if (!why.empty()) GTEST_SKIP() << why;
   }
   e2e::Options opts;
@@ -148,10 +166,10 @@ TEST_P(Cases, Run) {
   for (const std::string& fd : ts::split_words(c.get("closed")))
     opts.closed.push_back(std::stoi(fd));
   opts.umask = std::stoi(c.get("umask", "-1"), nullptr, 8);
-  opts.user = c.get("user") == "nobody" ? kNobody : 0;
+  opts.user = user;
   if (opts.user != 0 && getuid() == 0 &&
       !(others_reach(MEMTEST_BIN_PATH) && others_reach(MEMTEST_DATA_PATH "/onl_msge.txt")))
-    GTEST_SKIP() << "uid " << kNobody << " cannot reach the binary or the message tables here";
+    GTEST_SKIP() << "uid " << user << " cannot reach the binary or the message tables here";
   if (!c.get("reader").empty()) opts.read_bytes = std::stoul(c.get("reader"));
   if (!c.get("run").empty()) opts.program = "/bin/sh", opts.pty = c.get("pty") == "yes";
   e2e::Result r;

@@ -123,14 +123,7 @@ Result run(const std::vector<std::string>& args, const Options& opts) {
     sigemptyset(&mask);
     if (opts.sigint_blocked) sigaddset(&mask, SIGINT);
     sigprocmask(SIG_SETMASK, &mask, nullptr);
-    // Under RLIMIT_NPROC the exec fails while another process of that user
-    // runs (a short row beside it): it waits for that one to end, for less
-    // time than any row waits before it sends a signal.
-    for (int i = 0; execve(exe.c_str(), argp.data(), envp.data()) != 0 && errno == EAGAIN; ++i) {
-      const timespec pause{0, 50000000};
-      if (i == 30) break;
-      nanosleep(&pause, nullptr);
-    }
+    execve(exe.c_str(), argp.data(), envp.data());
     _exit(127);
   }
   pthread_sigmask(SIG_SETMASK, &old, nullptr);
