@@ -233,12 +233,8 @@ TEST_P(Cases, Run) {
   EXPECT_LT(r.seconds, std::stod(seconds.at(1)));
 }
 
-std::string case_name(const testing::TestParamInfo<ts::Block>& info) {
-  return std::regex_replace(info.param.name, std::regex("[^A-Za-z0-9]+"), "_");
-}
-
 INSTANTIATE_TEST_SUITE_P(Table, Cases, testing::ValuesIn(ts::read_blocks("e2e/cases.txt")),
-                         case_name);
+                         [](const auto& info) { return ts::block_id(info.param); });
 
 // Record streams fed to the reader and to memtest-view (tests/e2e/view_streams.txt).
 TEST(View, DamagedStreams) {

@@ -91,6 +91,10 @@ std::vector<std::string> Block::all(const std::string& key) const {
   return out;
 }
 
+std::string block_id(const Block& b) {
+  return std::regex_replace(b.name, std::regex("[^A-Za-z0-9]+"), "_");
+}
+
 std::vector<Block> read_blocks(const std::string& name) {
   std::vector<Block> blocks;
   for_lines(name, [&](const std::string& where, const std::string& line) {

@@ -49,6 +49,9 @@ struct Block {
   std::vector<std::string> all(const std::string& key) const;
 };
 std::vector<Block> read_blocks(const std::string& name);
+// A block's name with every run of other characters than letters and digits
+// made one "_": its test's name, and the name of its golden file.
+std::string block_id(const Block& b);
 // How GoogleTest names a block that is a test parameter.
 inline void PrintTo(const Block& b, std::ostream* os) {
   *os << b.where;

@@ -1,6 +1,6 @@
 // The five algorithms over the faulty memory and over the shipped memory, and
 // the sweep plans of a pattern pass that call them: each run of
-// tests/unit/data/algorithm_runs.txt shown as its outcome, records, traces,
+// tests/unit/data/algorithm_runs.txt a test of its own, shown as its outcome, records, traces,
 // accesses and final layout against golden text.
 
 #include <regex>
@@ -126,119 +126,126 @@ std::string state_of(const ts::FaultMemory& mem, size_t algo, uint16_t kind, uin
   return format("state %llu units differ, 0x%llx to 0x%llx\n", off.size(), off.front(), off.back());
 }
 
-using AlgorithmRunTest = ut::MemtestTest;
+class AlgorithmRun : public ut::MemtestTest, public testing::WithParamInterface<ts::Block> {
+ protected:
+  std::string outcome(const ts::Block& b);
+};
 
-TEST_F(AlgorithmRunTest, RunsMatchGolden) {
-  std::string all;
-  for (const ts::Block& b : ts::read_blocks("unit/data/algorithm_runs.txt")) {
-    reset();
-    auto num = [&](const char* key, const char* fallback = "0") {
-      return std::stoull(b.get(key, fallback), nullptr, 0);
-    };
-    const size_t algo = std::ranges::find(kAlgos, b.get("algo")) - kAlgos.begin();
-    const uint64_t size = num("size"), done = num("done");
-    const auto kind = static_cast<uint16_t>(num("kind", "46"));
-    Ex_dwTestLevel = static_cast<uint32_t>(num("level", "1"));
-    execute_time_used = b.get("time").empty() ? 0 : 1;
-    execute_time = num("time", "30000");
-    execute_waitsec_used = b.get("waitsec").empty() ? 0 : 1;
-    execute_waitsec = static_cast<uint32_t>(num("waitsec"));
-    Ex_Prev_MSec = ut::world().now_us / 1000 - num("run_ms");
-    ut::world().step_us = num("step_ms") * 1000;
-    VykTp2MemStruct.single_run = static_cast<uint32_t>(num("single_run"));
-    Fake_Err[algo] = static_cast<uint8_t>(num("fake"));
-    execute_cancel = static_cast<uint32_t>(num("cancel"));
+// What one run of the table gives: its outcome, records, traces, accesses.
+std::string AlgorithmRun::outcome(const ts::Block& b) {
+  auto num = [&](const char* key, const char* fallback = "0") {
+    return std::stoull(b.get(key, fallback), nullptr, 0);
+  };
+  const size_t algo = std::ranges::find(kAlgos, b.get("algo")) - kAlgos.begin();
+  const uint64_t size = num("size"), done = num("done");
+  const auto kind = static_cast<uint16_t>(num("kind", "46"));
+  Ex_dwTestLevel = static_cast<uint32_t>(num("level", "1"));
+  execute_time_used = b.get("time").empty() ? 0 : 1;
+  execute_time = num("time", "30000");
+  execute_waitsec_used = b.get("waitsec").empty() ? 0 : 1;
+  execute_waitsec = static_cast<uint32_t>(num("waitsec"));
+  Ex_Prev_MSec = ut::world().now_us / 1000 - num("run_ms");
+  ut::world().step_us = num("step_ms") * 1000;
+  VykTp2MemStruct.single_run = static_cast<uint32_t>(num("single_run"));
+  Fake_Err[algo] = static_cast<uint8_t>(num("fake"));
+  execute_cancel = static_cast<uint32_t>(num("cancel"));
 
-    // "random: KIND N": N faults at random cells; stuck faults also over the
-    // shipped memory, whose fast paths must report exactly what the unit order
-    // reports.
-    if (const auto random = ts::split_words(b.get("random")); !random.empty()) {
-      std::mt19937_64 rng(algo * 1000 + std::stoul(random[1]));
-      int found = 0;
-      for (int i = 0; i < std::stoi(random[1]); ++i) {
-        const ts::FaultSpec f = ts::random_fault(ts::parse_fault(random[0]).kind, size, rng, i % 2);
-        ts::FaultMemory mem(size, {f});
-        const std::string unit_order =
-            symbolic(run(algo, mem, mem.buffer(), size, kind, done), mem.buffer(), size);
-        found += unit_order.starts_with("rc 1024");
-        if (f.kind != ts::Fault::kStuck) continue;
-        std::vector<uint8_t> plain(size);
-        StuckDirect direct(plain.data(), {f});
-        EXPECT_EQ(unit_order,
-                  symbolic(run(algo, direct, plain.data(), size, kind, done), plain.data(), size))
-            << b.name << ": cell " << f.victim;
-      }
-      all += "== " + b.name + "\nfound " + std::to_string(found) + "\n";
-      continue;
+  // "random: KIND N": N faults at random cells; stuck faults also over the
+  // shipped memory, whose fast paths must report exactly what the unit order
+  // reports.
+  if (const auto random = ts::split_words(b.get("random")); !random.empty()) {
+    std::mt19937_64 rng(algo * 1000 + std::stoul(random[1]));
+    int found = 0;
+    for (int i = 0; i < std::stoi(random[1]); ++i) {
+      const ts::FaultSpec f = ts::random_fault(ts::parse_fault(random[0]).kind, size, rng, i % 2);
+      ts::FaultMemory mem(size, {f});
+      const std::string unit_order =
+          symbolic(run(algo, mem, mem.buffer(), size, kind, done), mem.buffer(), size);
+      found += unit_order.starts_with("rc 1024");
+      if (f.kind != ts::Fault::kStuck) continue;
+      std::vector<uint8_t> plain(size);
+      StuckDirect direct(plain.data(), {f});
+      EXPECT_EQ(unit_order,
+                symbolic(run(algo, direct, plain.data(), size, kind, done), plain.data(), size))
+          << b.name << ": cell " << f.victim;
     }
-
-    std::vector<ts::FaultSpec> faults;
-    for (const std::string& f : b.all("fault")) faults.push_back(ts::parse_fault(f));
-    ts::FaultMemory mem(std::max<uint64_t>(size, 64), faults);
-    std::vector<std::string> log;
-    mem.log = b.get("log").empty() ? nullptr : &log;
-    const auto event = ts::split_words(b.get("event", "0 - 0"));  // "N cancel|clock MS|flip CELL"
-    mem.event_at = std::stoull(event[0], nullptr, 0);
-    mem.on_event = [&](ts::FaultMemory& m) {
-      if (event[1] == "cancel") execute_cancel = 1;
-      if (event[1] == "clock") ut::world().now_us += std::stoull(event[2]) * 1000;
-      if (event[1] == "flip") m.flip(std::stoull(event[2], nullptr, 0));
-    };
-    std::vector<uint8_t> plain(b.get("memory") == "plain" ? size : 0);
-    void* buffer = b.get("null") == "1" ? nullptr : plain.empty() ? mem.buffer() : plain.data();
-    StuckDirect direct(plain.data(), plain.empty() ? std::vector<ts::FaultSpec>{} : faults);
-    std::string text, sel;
-    std::istringstream plan(b.get("plan"));  // "MODE SELECTION PATTERN_PASS": two chunks of `size`
-    if (uint32_t pass = 0; plan >> ParamStruct.wTestMode >> sel >> pass) {
-      Commit_Size = size;
-      ParamStruct.dwSize = 2 * size;
-      VykTp2MemStruct.data_kind = kind;
-      uint64_t counters = 0, done_by_algo[5] = {};
-      uint8_t chosen[5];
-      for (int i = 0; i < 5; ++i) chosen[i] = sel[i] == 'w' ? kAlgoSelected : 0;
-      const uint32_t rc =
-          VykTp2NonPSE36MemoryTest(&VykTp2MemStruct, &counters, done_by_algo, chosen, pass);
-      text = format("rc %llu chunks %llu passes %llu calls 0x%llx\n", rc,
-                    ut::world().chunk_sizes.size(), Ex_pass_cnt.load(), counters);
-    } else {
-      text = plain.empty() ? run(algo, mem, buffer, size, kind, done)
-                           : run(algo, direct, buffer, size, kind, done);
-    }
-    if (plain.empty() && algo < 3 && buffer && pattern_period_table(kind) && size % 8 == 0) {
-      text += state_of(mem, algo, kind, size);
-    }
-    if (mem.event_at > 0 && mem.accesses >= mem.event_at) {
-      text += format("accesses from the event on %llu\n", mem.accesses - mem.event_at);
-    }
-    if (ut::world().sleeps > 0) text += format("slept %llu\n", ut::world().sleeps);
-    static const std::regex kShown(R"(^ (ERROR|ABORT) |,W\d{4},)");
-    for (const ts::Record& r : records()) {
-      std::istringstream lines(r.body);
-      for (std::string line; std::getline(lines, line);) {
-        if (std::regex_search(line, kShown)) text += "record " + line + "\n";
-      }
-    }
-    std::istringstream trace(trace_log());  // its own lines; the lists have no stamp
-    const std::regex shown_trace(b.get("trace", ""));
-    for (std::string line; std::getline(trace, line);) {
-      line = line.size() > 32 && line[2] == '/' ? line.substr(26) : "";
-      if (!line.empty() && std::regex_search(line, shown_trace)) text += "trace " + line + "\n";
-    }
-    // Accesses, a line from every write at offset 0; "log: all" or line numbers.
-    std::vector<std::string> lines;
-    for (const std::string& a : log) {
-      if (lines.empty() || a.starts_with("W0=")) lines.emplace_back();
-      lines.back() += " " + a;
-    }
-    const auto shown = ts::split_words(b.get("log"));
-    for (size_t n = 0; n < lines.size(); ++n) {
-      if (shown[0] == "all" || std::ranges::count(shown, std::to_string(n)) > 0) {
-        text += "access " + std::to_string(n) + ":" + lines[n] + "\n";
-      }
-    }
-    all += "== " + b.name + "\n" + symbolic(text, buffer, size);
+    return "found " + std::to_string(found) + "\n";
   }
-  EXPECT_TRUE(ts::matches_golden("algorithms/runs", all));
+
+  std::vector<ts::FaultSpec> faults;
+  for (const std::string& f : b.all("fault")) faults.push_back(ts::parse_fault(f));
+  ts::FaultMemory mem(std::max<uint64_t>(size, 64), faults);
+  std::vector<std::string> log;
+  mem.log = b.get("log").empty() ? nullptr : &log;
+  const auto event = ts::split_words(b.get("event", "0 - 0"));  // "N cancel|clock MS|flip CELL"
+  mem.event_at = std::stoull(event[0], nullptr, 0);
+  mem.on_event = [&](ts::FaultMemory& m) {
+    if (event[1] == "cancel") execute_cancel = 1;
+    if (event[1] == "clock") ut::world().now_us += std::stoull(event[2]) * 1000;
+    if (event[1] == "flip") m.flip(std::stoull(event[2], nullptr, 0));
+  };
+  std::vector<uint8_t> plain(b.get("memory") == "plain" ? size : 0);
+  void* buffer = b.get("null") == "1" ? nullptr : plain.empty() ? mem.buffer() : plain.data();
+  StuckDirect direct(plain.data(), plain.empty() ? std::vector<ts::FaultSpec>{} : faults);
+  std::string text, sel;
+  std::istringstream plan(b.get("plan"));  // "MODE SELECTION PATTERN_PASS": two chunks of `size`
+  if (uint32_t pass = 0; plan >> ParamStruct.wTestMode >> sel >> pass) {
+    Commit_Size = size;
+    ParamStruct.dwSize = 2 * size;
+    VykTp2MemStruct.data_kind = kind;
+    uint64_t counters = 0, done_by_algo[5] = {};
+    uint8_t chosen[5];
+    for (int i = 0; i < 5; ++i) chosen[i] = sel[i] == 'w' ? kAlgoSelected : 0;
+    const uint32_t rc =
+        VykTp2NonPSE36MemoryTest(&VykTp2MemStruct, &counters, done_by_algo, chosen, pass);
+    text = format("rc %llu chunks %llu passes %llu calls 0x%llx\n", rc,
+                  ut::world().chunk_sizes.size(), Ex_pass_cnt.load(), counters);
+  } else {
+    text = plain.empty() ? run(algo, mem, buffer, size, kind, done)
+                         : run(algo, direct, buffer, size, kind, done);
+  }
+  if (plain.empty() && algo < 3 && buffer && pattern_period_table(kind) && size % 8 == 0) {
+    text += state_of(mem, algo, kind, size);
+  }
+  if (mem.event_at > 0 && mem.accesses >= mem.event_at) {
+    text += format("accesses from the event on %llu\n", mem.accesses - mem.event_at);
+  }
+  if (ut::world().sleeps > 0) text += format("slept %llu\n", ut::world().sleeps);
+  static const std::regex kShown(R"(^ (ERROR|ABORT) |,W\d{4},)");
+  for (const ts::Record& r : records()) {
+    std::istringstream lines(r.body);
+    for (std::string line; std::getline(lines, line);) {
+      if (std::regex_search(line, kShown)) text += "record " + line + "\n";
+    }
+  }
+  std::istringstream trace(trace_log());  // its own lines; the lists have no stamp
+  const std::regex shown_trace(b.get("trace", ""));
+  for (std::string line; std::getline(trace, line);) {
+    line = line.size() > 32 && line[2] == '/' ? line.substr(26) : "";
+    if (!line.empty() && std::regex_search(line, shown_trace)) text += "trace " + line + "\n";
+  }
+  // Accesses, a line from every write at offset 0; "log: all" or line numbers.
+  std::vector<std::string> lines;
+  for (const std::string& a : log) {
+    if (lines.empty() || a.starts_with("W0=")) lines.emplace_back();
+    lines.back() += " " + a;
+  }
+  const auto shown = ts::split_words(b.get("log"));
+  for (size_t n = 0; n < lines.size(); ++n) {
+    if (shown[0] == "all" || std::ranges::count(shown, std::to_string(n)) > 0) {
+      text += "access " + std::to_string(n) + ":" + lines[n] + "\n";
+    }
+  }
+  return symbolic(text, buffer, size);
 }
+
+TEST_P(AlgorithmRun, MatchesGolden) {
+  EXPECT_TRUE(
+      ts::matches_golden("algorithms/runs/" + ts::block_id(GetParam()), outcome(GetParam())));
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, AlgorithmRun,
+                         testing::ValuesIn(ts::read_blocks("unit/data/algorithm_runs.txt")),
+                         [](const auto& info) { return ts::block_id(info.param); });
 
 }  // namespace
