@@ -30,49 +30,51 @@ void apply(const std::string& kv) {
   if (k == "now") ut::world().now_us = v;
 }
 
-using progress_steps = ut::MemtestTest;
+class ProgressSteps : public ut::MemtestTest, public testing::WithParamInterface<ts::Block> {};
 
-TEST_F(progress_steps, Table) {
+TEST_P(ProgressSteps, GiveTheirRecords) {
   auto n = [](uint64_t v) { return std::to_string(v); };
-  for (const ts::Block& b : ts::read_blocks("unit/data/progress_steps.txt")) {
-    reset();
-    Ex_MemStruct = &VykTp2MemStruct;
-    progress.start_time = ut::kStartSec;
-    char text[48] = {};
-    std::vector<std::string> got;
-    for (const std::string& step : ts::split_words("algo=23 kind=46 " + b.get("steps"))) {
-      const bool endless = step[0] == 'e';
-      if (step.find('=') != std::string::npos) {
-        apply(step);
-      } else if (step == "final") {
-        progress_end_make_message_IA(text);
-        got.push_back(std::string("final ") + text);
-      } else if (step == "ticks") {
-        got.push_back("ticks " + n(GetNowTime()) + " " + n(memtest_GetTickCount()));
-      } else if (step == "sleep") {
-        const int32_t rc = memtest_sleep();
-        got.push_back("sleep " + n(rc) + " " + n(ut::world().sleeps));
-      } else if (uint64_t l, s, t; std::sscanf(step.c_str(), "cmp:%" SCNu64 ":%" SCNu64 ":%" SCNu64,
-                                               &l, &s, &t) == 3) {
-        got.push_back(step + " " + n(memtest_CmpTickCount(l, 300000, &s, &t)));
-      } else {
-        const size_t dots = step.find("..");
-        const int64_t to = std::stoll(step.substr(dots == std::string::npos ? endless : dots + 2));
-        for (int64_t at = std::stoll(step.substr(endless)); at <= to; ++at) {
-          ut::world().now_us = (ut::kStartSec + at) * 1000000;
-          (endless ? innovate_progress_infinity : innovate_progress_time)(&progress, text);
-        }
+  const ts::Block& b = GetParam();
+  Ex_MemStruct = &VykTp2MemStruct;
+  progress.start_time = ut::kStartSec;
+  char text[48] = {};
+  std::vector<std::string> got;
+  for (const std::string& step : ts::split_words("algo=23 kind=46 " + b.get("steps"))) {
+    const bool endless = step[0] == 'e';
+    if (step.find('=') != std::string::npos) {
+      apply(step);
+    } else if (step == "final") {
+      progress_end_make_message_IA(text);
+      got.push_back(std::string("final ") + text);
+    } else if (step == "ticks") {
+      got.push_back("ticks " + n(GetNowTime()) + " " + n(memtest_GetTickCount()));
+    } else if (step == "sleep") {
+      const int32_t rc = memtest_sleep();
+      got.push_back("sleep " + n(rc) + " " + n(ut::world().sleeps));
+    } else if (uint64_t l, s, t;
+               std::sscanf(step.c_str(), "cmp:%" SCNu64 ":%" SCNu64 ":%" SCNu64, &l, &s, &t) == 3) {
+      got.push_back(step + " " + n(memtest_CmpTickCount(l, 300000, &s, &t)));
+    } else {
+      const size_t dots = step.find("..");
+      const int64_t to = std::stoll(step.substr(dots == std::string::npos ? endless : dots + 2));
+      for (int64_t at = std::stoll(step.substr(endless)); at <= to; ++at) {
+        ut::world().now_us = (ut::kStartSec + at) * 1000000;
+        (endless ? innovate_progress_infinity : innovate_progress_time)(&progress, text);
       }
     }
-    for (const ts::Record& r : records()) {
-      ts::Progress p;  // a status record shows by the progress record sent before it
-      if (ts::parse_progress(r, &p))
-        got.push_back(n(p.elapsed) + "/" + n(p.second) + "/" + n(p.percent) + "/" + n(p.state) +
-                      " " + p.text);
-    }
-    if (ut::world().end_calls != 0) got.push_back("end " + n(ut::world().end_status));
-    EXPECT_EQ(got, b.all("record")) << b.where << ": " << b.name;
   }
+  for (const ts::Record& r : records()) {
+    ts::Progress p;  // a status record shows by the progress record sent before it
+    if (ts::parse_progress(r, &p))
+      got.push_back(n(p.elapsed) + "/" + n(p.second) + "/" + n(p.percent) + "/" + n(p.state) + " " +
+                    p.text);
+  }
+  if (ut::world().end_calls != 0) got.push_back("end " + n(ut::world().end_status));
+  EXPECT_EQ(got, b.all("record"));
 }
+
+INSTANTIATE_TEST_SUITE_P(Table, ProgressSteps,
+                         testing::ValuesIn(ts::read_blocks("unit/data/progress_steps.txt")),
+                         [](const auto& info) { return ts::block_id(info.param); });
 
 }  // namespace
