@@ -44,89 +44,139 @@ Words fields(const TEST_INF_t& t = TEST_INF, const ErrorRecord& e = TEST_INF.err
   return {std::cregex_token_iterator(b, b + n, kBar, -1), std::cregex_token_iterator()};
 }
 
-TEST_F(MemtestTest, CommonLibraryTablesAndScripts) {
-  auto call = [&](const std::string& text) -> std::string {
-    ut::Args args(text);  // "memtest", the call's name, its arguments, nullptr
-    char buf[600] = {}, **a = args.argv() + 1;
-    auto s = [&](int i) { return i < args.argc() - 1 ? a[i] : nullptr; };
-    auto u = [&](int i) { return static_cast<uint32_t>(std::stoull(a[i], nullptr, 0)); };
-    auto n = [](int64_t v) { return std::to_string(v); };
-    uint64_t v = 7, rc = 0;
-    const std::string f = a[0];
-    const char* msg = cv_msgno2fmt(s(1));  // the text of a message number
-    // What the calls read: state set directly, a fresh block, files.
-    if (f == "pass") return TEST_INF.pass_count = u(1), "";
-    if (f == "limit") return TEST_INF.log_size_limit = u(1), "";
-    if (f == "pmem") return Ex_pmem_FIND = 1, Ex_dwlDebug_MSize = std::stoull(a[1], nullptr, 0), "";
-    if (f == "env") return n(s(2) ? setenv(a[1], a[2], 1) : unsetenv(a[1]));
-    if (f == "zero") return tp_area_ctl(4, 0), test_inf_clear(), common_arg_analyze(0, 0), "";
-    if (f == "write") ts::write_file(logs_.file(a[1]), a[3] + std::string(u(2), '\n'));
-    if (f == "write") return TEST_INF.data_path[logs_.path().copy(TEST_INF.data_path, 260)] = 0, "";
-    if (f == "file") return ts::read_file(logs_.file(a[1]));
-    if (f == "strtolx") return rc = strtolx(s(1), &v), n(rc) + ":" + std::to_string(v);
-    if (f == "module") return rc = get_module_name(buf, s(1), u(2)), n(rc) + ":" + buf;
-    if (f == "level") return n(get_test_level(args.argc(), args.argv()));
-    if (f == "analyze") return n(common_arg_analyze(args.argc(), args.argv()));
-    if (f == "chk") return n(common_arg_chk(args.argc(), args.argv()));
-    // Records (their senders always return 0).
-    if (f == "setup") return n(transmit_setup(s(1), s(2)));
-    if (f == "progress") return transmit_progress(u(1), u(2), u(3), u(4), s(5)), "";
-    if (f == "log") return transmit_log(u(1), s(2), s(3), s(4)), "";
-    if (f == "status") return transmit_status(u(1), u(2), u(3), s(4)), "";
-    // Message table, logging, allocator.
-    if (f == "load") return n(get_msgtbl(s(1)));
-    if (f == "lookup") return msg ? msg : "null";
-    if (f == "fit") return n(msg_text_fit(s(1), s(2)));
-    if (f == "fits")  // loaded entries that take every argument of their calls
-      return n(std::count_if(TEST_INF.msgtbl, TEST_INF.msgtbl + TEST_INF.msgtbl_count, [](auto& e) {
-        return msg_text_fit(e.msgno, e.text) == static_cast<int>(strlen(msg_signature(e.msgno)));
-      }));
-    if (f == "printfx") return n(printfx(u(1), s(2), s(3), s(4)));
-    if (f == "logfile") return output_logfile(logs_.file(a[1]).c_str(), "D", "00000", s(2)), "";
-    if (f == "area") rc = tp_area_ctl(u(1), u(2));
-    if (f == "area") return static_cast<int64_t>(rc) > 0 ? "block" : n(rc);
-    // Error record and result texts.
-    if (f == "init") return eset_init(), "";
-    if (f == "info") return eset_test_infomation(s(1), s(2)), "";
-    if (f == "title") return eset_etitle(s(1)), "";
-    if (f == "free") return eset_freemsg(u(1), s(2)), "";
-    if (f == "free_p") return eset_freemsg_p(u(1), s(2)), "";
-    if (f == "free_printfx") return n(eset_freemsg_printfx(u(1), u(2), u(3), s(4), s(5), s(6)));
-    if (f == "syscall") return eset_system_call(s(1), u(2)), "";
-    if (f == "action") return eset_action(u(1), s(2), s(3)), "";
-    if (f == "header") return create_msg_header(u(1), buf, s(3) ? u(3) : 64, u(2));
-    if (f == "error_list") return n(put_error_list(u(1)));
-    if (f == "abort_list") return n(put_skip_abort_list(kAbortListKind));
-    return (ADD_FAILURE() << "no call " << f), "";
-  };
-  for (Words before; const std::string name : {"options", "calls", "msgtbl", "msg_fit"}) {
-    for (std::string pre; const auto& r : ts::read_table("unit/data/common_" + name + ".txt", 2)) {
-      if (r[0] == "prelude" && !(pre = r[1] + " ; ").empty()) continue;  // calls of every row
-      reset();
-      std::string out, text = ts::expand(pre + r[0]);
-      for (std::sregex_token_iterator it(text.begin(), text.end(), kCalls, -1), e; it != e; ++it) {
-        before = fields(), ut::world().output.clear();
-        for (auto log : {"memot_log.0", "memod_log.0"}) ts::write_file(logs_.file(log), "");
-        out = call(*it);
-      }
-      for (size_t i = 0; const std::string& f : fields()) out += f != before[i++] ? " " + f : "";
-      for (const auto& rec : records()) out += " r" + std::to_string(rec.type) + "=" + rec.body;
-      out = std::regex_replace(out + " t=" + trace_log() + " d=" + debug_log(), kTime, "@");
-      out = std::regex_replace(std::regex_replace(out, kBlank, ""), kNewline, "\\n");
-      EXPECT_EQ(out.empty() ? "-" : out, ts::expand(r[1])) << r.where;
-    }
-  }
-  for (std::string out; const std::string name : {"records", "lists", "rotation"}) {
-    reset(), out.clear();
-    for (const ts::Row& r : ts::read_table("unit/data/common_" + name + ".txt", 1)) {
-      ut::world().output.clear();
-      const std::string rc = call(ts::expand(r[0]));
-      out += "> " + r[0] + "\n" + (rc.empty() ? "" : "= " + rc + "\n") + output();
-      records();  // checks the length field and the line count of each record
-    }
-    EXPECT_TRUE(ts::matches_golden("common/" + name, out));
-  }
+// A row of a call table, with the calls its table begins every row with.
+struct CallRow {
+  std::string prelude;
+  ts::Row row;
+};
+void PrintTo(const CallRow& r, std::ostream* os) {
+  *os << r.row.where;
 }
+
+std::vector<CallRow> call_rows() {
+  std::vector<CallRow> rows;
+  for (const char* name : {"options", "calls", "msgtbl", "msg_fit"}) {
+    std::string prelude;
+    for (const ts::Row& r : ts::read_table(std::string("unit/data/common_") + name + ".txt", 2)) {
+      if (r[0] == "prelude") {
+        prelude = r[1] + " ; ";
+      } else {
+        rows.push_back({prelude, r});
+      }
+    }
+  }
+  return rows;
+}
+
+class CommonCalls : public MemtestTest {
+ protected:
+  std::string call(const std::string& text);
+};
+
+std::string CommonCalls::call(const std::string& text) {
+  ut::Args args(text);  // "memtest", the call's name, its arguments, nullptr
+  char buf[600] = {}, **a = args.argv() + 1;
+  auto s = [&](int i) { return i < args.argc() - 1 ? a[i] : nullptr; };
+  auto u = [&](int i) { return static_cast<uint32_t>(std::stoull(a[i], nullptr, 0)); };
+  auto n = [](int64_t v) { return std::to_string(v); };
+  uint64_t v = 7, rc = 0;
+  const std::string f = a[0];
+  const char* msg = cv_msgno2fmt(s(1));  // the text of a message number
+  // What the calls read: state set directly, a fresh block, files.
+  if (f == "pass") return TEST_INF.pass_count = u(1), "";
+  if (f == "limit") return TEST_INF.log_size_limit = u(1), "";
+  if (f == "pmem") return Ex_pmem_FIND = 1, Ex_dwlDebug_MSize = std::stoull(a[1], nullptr, 0), "";
+  if (f == "env") return n(s(2) ? setenv(a[1], a[2], 1) : unsetenv(a[1]));
+  if (f == "zero") return tp_area_ctl(4, 0), test_inf_clear(), common_arg_analyze(0, 0), "";
+  if (f == "write") ts::write_file(logs_.file(a[1]), a[3] + std::string(u(2), '\n'));
+  if (f == "write") return TEST_INF.data_path[logs_.path().copy(TEST_INF.data_path, 260)] = 0, "";
+  if (f == "file") return ts::read_file(logs_.file(a[1]));
+  if (f == "strtolx") return rc = strtolx(s(1), &v), n(rc) + ":" + std::to_string(v);
+  if (f == "module") return rc = get_module_name(buf, s(1), u(2)), n(rc) + ":" + buf;
+  if (f == "level") return n(get_test_level(args.argc(), args.argv()));
+  if (f == "analyze") return n(common_arg_analyze(args.argc(), args.argv()));
+  if (f == "chk") return n(common_arg_chk(args.argc(), args.argv()));
+  // Records (their senders always return 0).
+  if (f == "setup") return n(transmit_setup(s(1), s(2)));
+  if (f == "progress") return transmit_progress(u(1), u(2), u(3), u(4), s(5)), "";
+  if (f == "log") return transmit_log(u(1), s(2), s(3), s(4)), "";
+  if (f == "status") return transmit_status(u(1), u(2), u(3), s(4)), "";
+  // Message table, logging, allocator.
+  if (f == "load") return n(get_msgtbl(s(1)));
+  if (f == "lookup") return msg ? msg : "null";
+  if (f == "fit") return n(msg_text_fit(s(1), s(2)));
+  if (f == "fits")  // loaded entries that take every argument of their calls
+    return n(std::count_if(TEST_INF.msgtbl, TEST_INF.msgtbl + TEST_INF.msgtbl_count, [](auto& e) {
+      return msg_text_fit(e.msgno, e.text) == static_cast<int>(strlen(msg_signature(e.msgno)));
+    }));
+  if (f == "printfx") return n(printfx(u(1), s(2), s(3), s(4)));
+  if (f == "logfile") return output_logfile(logs_.file(a[1]).c_str(), "D", "00000", s(2)), "";
+  if (f == "area") rc = tp_area_ctl(u(1), u(2));
+  if (f == "area") return static_cast<int64_t>(rc) > 0 ? "block" : n(rc);
+  // Error record and result texts.
+  if (f == "init") return eset_init(), "";
+  if (f == "info") return eset_test_infomation(s(1), s(2)), "";
+  if (f == "title") return eset_etitle(s(1)), "";
+  if (f == "free") return eset_freemsg(u(1), s(2)), "";
+  if (f == "free_p") return eset_freemsg_p(u(1), s(2)), "";
+  if (f == "free_printfx") return n(eset_freemsg_printfx(u(1), u(2), u(3), s(4), s(5), s(6)));
+  if (f == "syscall") return eset_system_call(s(1), u(2)), "";
+  if (f == "action") return eset_action(u(1), s(2), s(3)), "";
+  if (f == "header") return create_msg_header(u(1), buf, s(3) ? u(3) : 64, u(2));
+  if (f == "error_list") return n(put_error_list(u(1)));
+  if (f == "abort_list") return n(put_skip_abort_list(kAbortListKind));
+  ADD_FAILURE() << "no call " << f;
+  return "";
+}
+
+// The calls of a row, each on logs and output cleared, and what the last did.
+class CallTable : public CommonCalls, public testing::WithParamInterface<CallRow> {};
+
+TEST_P(CallTable, LastCallDid) {
+  const ts::Row& r = GetParam().row;
+  const std::string text = ts::expand(GetParam().prelude + r[0]);
+  Words before;
+  std::string out;
+  for (std::sregex_token_iterator it(text.begin(), text.end(), kCalls, -1), e; it != e; ++it) {
+    before = fields();
+    ut::world().output.clear();
+    for (auto log : {"memot_log.0", "memod_log.0"}) ts::write_file(logs_.file(log), "");
+    out = call(*it);
+  }
+  for (size_t i = 0; const std::string& f : fields()) out += f != before[i++] ? " " + f : "";
+  for (const auto& rec : records()) out += " r" + std::to_string(rec.type) + "=" + rec.body;
+  out = std::regex_replace(out + " t=" + trace_log() + " d=" + debug_log(), kTime, "@");
+  out = std::regex_replace(std::regex_replace(out, kBlank, ""), kNewline, "\\n");
+  EXPECT_EQ(out.empty() ? "-" : out, ts::expand(r[1]));
+}
+
+// "unit/data/common_NAME.txt:LINE" names its test NAME_line_LINE.
+std::string row_name(const testing::TestParamInfo<CallRow>& info) {
+  const std::string& where = info.param.row.where;
+  const size_t name = where.find("common_") + 7;
+  const size_t dot = where.find(".txt:");
+  return where.substr(name, dot - name) + "_line_" + where.substr(dot + 5);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, CallTable, testing::ValuesIn(call_rows()), row_name);
+
+// A script's transcript: each call, its result and the records it sent.
+class CallScript : public CommonCalls, public testing::WithParamInterface<const char*> {};
+
+TEST_P(CallScript, MatchesGolden) {
+  const std::string name = GetParam();
+  std::string out;
+  for (const ts::Row& r : ts::read_table("unit/data/common_" + name + ".txt", 1)) {
+    ut::world().output.clear();
+    const std::string rc = call(ts::expand(r[0]));
+    out += "> " + r[0] + "\n" + (rc.empty() ? "" : "= " + rc + "\n") + output();
+    records();  // checks the length field and the line count of each record
+  }
+  EXPECT_TRUE(ts::matches_golden("common/" + name, out));
+}
+
+INSTANTIATE_TEST_SUITE_P(Script, CallScript, testing::Values("records", "lists", "rotation"),
+                         [](const auto& info) { return std::string(info.param); });
 
 // Two threads at once. Records through the real standard output stay whole,
 // also those longer than a pipe takes in one write; log entries stay whole
