@@ -91,6 +91,10 @@ std::vector<std::string> Block::all(const std::string& key) const {
   return out;
 }
 
+std::string row_id(const Row& r) {
+  return "line_" + r.where.substr(r.where.rfind(':') + 1);
+}
+
 std::string block_id(const Block& b) {
   return std::regex_replace(b.name, std::regex("[^A-Za-z0-9]+"), "_");
 }

@@ -39,6 +39,11 @@ struct Row {
 // around each column trimmed; blank lines and lines starting with '#' are
 // skipped. Every row must have ncols columns.
 std::vector<Row> read_table(const std::string& name, size_t ncols);
+// "line_N": the name of a row's test, after its line in the table.
+std::string row_id(const Row& r);
+inline void PrintTo(const Row& r, std::ostream* os) {
+  *os << r.where;
+}
 
 // A block of "key: value" lines; a table of blocks is separated by lines
 // that start with "== ", which name the block.

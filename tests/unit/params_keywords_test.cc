@@ -43,43 +43,69 @@ std::string state(int64_t rc) {
   return s.str();
 }
 
-using params = ut::MemtestTest;
+// A row of the parse or pre-scan table; the outcome of its table's first row
+// is the base its outcome names the differences from.
+struct ParseRow {
+  bool prescan;
+  ut::KeyValues base;
+  ts::Row row;
+};
+void PrintTo(const ParseRow& r, std::ostream* os) {
+  *os << r.row.where;
+}
 
-TEST_F(params, ParseAndPrescanTables) {
+std::vector<ParseRow> parse_rows() {
+  std::vector<ParseRow> rows;
   for (const bool prescan : {false, true}) {
+    const char* name = prescan ? "unit/data/params_prescan.txt" : "unit/data/params_parse.txt";
     ut::KeyValues base;
-    for (const ts::Row& row : ts::read_table(
-             prescan ? "unit/data/params_prescan.txt" : "unit/data/params_parse.txt", 4)) {
-      SCOPED_TRACE(row.where);
-      reset();
-      Ex_dwTestLevel = prescan ? 9 : 0;  // the pre-scan sets it itself
-      TEST_INF.runtime = 0;
-      g_err = kUntouched;  // the pre-scan has no outputs of the parser's
-      std::memset(g_algo, 0, sizeof g_algo);
-      ut::Args args(row[1] == "-" ? "" : ts::expand(row[1]));
-      if (row[0] == "prescan") Pre_Getp_ForProgress(args.argv());
-      if (row[0] == "parse") parse(args);
-      execute_cancel = row[0] == "cancel";
-      set_param_text_alloc([](size_t n) { return --g_fail_at == 0 ? nullptr : std::malloc(n); });
-      g_fail_at = row[0].starts_with("nomem") ? row[0].back() - '0' : 0;
-      const int64_t rc = prescan ? Pre_Getp_ForProgress(args.argv()) : parse(args);
+    for (const ts::Row& row : ts::read_table(name, 4)) {
       if (base.empty()) base = ut::key_values(row[2]);
-      EXPECT_EQ(ut::key_values(state(rc)), ut::key_values(row[2], base));
-      EXPECT_TRUE(row[3] == "-" || trace_log().find(row[3]) != std::string::npos) << trace_log();
+      rows.push_back({prescan, base, row});
     }
   }
+  return rows;
 }
 
-TEST_F(params, SmallTextRoutines) {
-  for (const ts::Row& row : ts::read_table("unit/data/params_numbers.txt", 3)) {
-    const std::vector<std::string> in = ts::split_words(row[1]);
-    char pa[] = "#################";
-    uint32_t value = 77;
-    const bool hex = row[0] == "get_pa_str";
-    const int32_t rc = hex ? get_pa_str(std::stoull(in[0], nullptr, 16), pa)
-                           : VykTp2StringToLong(in[0].c_str(), &value, std::stoi(in[1]));
-    EXPECT_EQ(std::to_string(rc) + " " + (hex ? pa : std::to_string(value)), row[2]) << row.where;
-  }
+class ParseTable : public ut::MemtestTest, public testing::WithParamInterface<ParseRow> {};
+
+TEST_P(ParseTable, Outcome) {
+  const ts::Row& row = GetParam().row;
+  const bool prescan = GetParam().prescan;
+  Ex_dwTestLevel = prescan ? 9 : 0;  // the pre-scan sets it itself
+  TEST_INF.runtime = 0;
+  g_err = kUntouched;  // the pre-scan has no outputs of the parser's
+  std::memset(g_algo, 0, sizeof g_algo);
+  ut::Args args(row[1] == "-" ? "" : ts::expand(row[1]));
+  if (row[0] == "prescan") Pre_Getp_ForProgress(args.argv());
+  if (row[0] == "parse") parse(args);
+  execute_cancel = row[0] == "cancel";
+  set_param_text_alloc([](size_t n) { return --g_fail_at == 0 ? nullptr : std::malloc(n); });
+  g_fail_at = row[0].starts_with("nomem") ? row[0].back() - '0' : 0;
+  const int64_t rc = prescan ? Pre_Getp_ForProgress(args.argv()) : parse(args);
+  EXPECT_EQ(ut::key_values(state(rc)), ut::key_values(row[2], GetParam().base));
+  EXPECT_TRUE(row[3] == "-" || trace_log().find(row[3]) != std::string::npos) << trace_log();
 }
+
+INSTANTIATE_TEST_SUITE_P(Table, ParseTable, testing::ValuesIn(parse_rows()), [](const auto& info) {
+  return (info.param.prescan ? "prescan_" : "parse_") + ts::row_id(info.param.row);
+});
+
+class NumberTable : public testing::TestWithParam<ts::Row> {};
+
+TEST_P(NumberTable, ResultAndValue) {
+  const ts::Row& row = GetParam();
+  const std::vector<std::string> in = ts::split_words(row[1]);
+  char pa[] = "#################";
+  uint32_t value = 77;
+  const bool hex = row[0] == "get_pa_str";
+  const int32_t rc = hex ? get_pa_str(std::stoull(in[0], nullptr, 16), pa)
+                         : VykTp2StringToLong(in[0].c_str(), &value, std::stoi(in[1]));
+  EXPECT_EQ(std::to_string(rc) + " " + (hex ? pa : std::to_string(value)), row[2]);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, NumberTable,
+                         testing::ValuesIn(ts::read_table("unit/data/params_numbers.txt", 3)),
+                         [](const auto& info) { return ts::row_id(info.param); });
 
 }  // namespace
