@@ -30,51 +30,70 @@ void mscan_seen(void* buffer, uint64_t) {
   if (--g_cancel_at == 0) execute_cancel = 1;
 }
 
-using driver = ut::MemtestTest;
+// A row of driver_runs.txt; the outcome of the table's first row is the base
+// its outcome names the differences from.
+struct RunRow {
+  ut::KeyValues base;
+  ts::Row row;
+};
+void PrintTo(const RunRow& r, std::ostream* os) {
+  *os << r.row.where;
+}
 
-TEST_F(driver, MainSequenceAndRunLoop) {
+std::vector<RunRow> run_rows() {
+  std::vector<RunRow> rows;
   ut::KeyValues base;
   for (const ts::Row& row : ts::read_table("unit/data/driver_runs.txt", 5)) {
-    reset();
-    set_mscan_sweep_hook(&mscan_seen);
-    g_kinds.clear();
-    g_advance_ms = g_cancel_at = 0;
-    uint8_t sel[5] = {};
-    uint64_t done[5] = {}, counters = 0;
-    ut::Args args(row[1]);
-    Pre_Getp_ForProgress(Ex_argv = args.argv());
-    if (row[0] == "mem") VykTp2ParseParam2(Ex_argv, &VykTp2MemStruct, sel, &g_err);
-    for (const auto& [k, text] : ut::key_values(row[2] == "-" ? "" : row[2])) {
-      const uint64_t v = std::stoull(text, nullptr, k == "sel" ? 2 : 0);
-      for (int i = 0; i < 5 && k == "sel"; ++i) sel[i] = (v >> (4 - i)) & 1 ? kAlgoSelected : 0;
-      if (k == "done") done[2] = done[3] = done[4] = v;
-      if (k == "commit") Commit_Size = v;
-      if (k == "advance") g_advance_ms = v;
-      if (k == "fail") world().chunk_fail_at = v;
-      if (k == "tkind") Ex_dwDebug_TKind = counters = v;
-      if (k == "cancel") g_cancel_at = v;
-      if (k == "ret") Ex_dwReturnValue = v;
-    }
-    const uint32_t rc =
-        row[0] == "mem" ? VykTp2Mem(&VykTp2MemStruct, &counters, done, sel) : nonthread_memtest();
-    std::string fn = Error_Details.function_name;
-    std::replace(fn.begin(), fn.end(), ' ', '_');
-    const std::string trace = trace_log();
-    size_t runs = 0;  // main sequences begun
-    for (size_t at = 0; (at = trace.find("memtest argv=", at)) != std::string::npos; ++at) ++runs;
-    std::ostringstream s;
-    const auto& sizes = world().chunk_sizes;
-    s << "rc=" << rc << " mscan=" << (g_kinds.empty() ? "-" : g_kinds) << " passes=" << Ex_pass_cnt
-      << " runs=" << runs << " err=" << Error_Details.error_class << "/" << Error_Details.error_code
-      << "/" << fn << " ret=" << Ex_dwReturnValue << " endf=" << Ex_Thread_End_f
-      << " kind=" << VykTp2MemStruct.data_kind << " chunks=" << world().chunk_calls << "*0x"
-      << std::hex << (sizes.empty() ? 0 : sizes.back()) << " tkind=0x" << Ex_dwDebug_TKind
-      << " held=" << world().live_chunks.size() + Ex_Committed_dwSize + !!Ex_lpCommittedBuffer;
     if (base.empty()) base = ut::key_values(row[3]);
-    EXPECT_EQ(ut::key_values(s.str()), ut::key_values(row[3], base)) << row.where;
-    EXPECT_TRUE(row[4] == "-" || output().find(row[4]) != std::string::npos) << output();
+    rows.push_back({base, row});
   }
+  return rows;
 }
+
+class DriverRun : public ut::MemtestTest, public testing::WithParamInterface<RunRow> {};
+
+TEST_P(DriverRun, Outcome) {
+  const ts::Row& row = GetParam().row;
+  set_mscan_sweep_hook(&mscan_seen);
+  g_kinds.clear();
+  g_advance_ms = g_cancel_at = 0;
+  uint8_t sel[5] = {};
+  uint64_t done[5] = {}, counters = 0;
+  ut::Args args(row[1]);
+  Pre_Getp_ForProgress(Ex_argv = args.argv());
+  if (row[0] == "mem") VykTp2ParseParam2(Ex_argv, &VykTp2MemStruct, sel, &g_err);
+  for (const auto& [k, text] : ut::key_values(row[2] == "-" ? "" : row[2])) {
+    const uint64_t v = std::stoull(text, nullptr, k == "sel" ? 2 : 0);
+    for (int i = 0; i < 5 && k == "sel"; ++i) sel[i] = (v >> (4 - i)) & 1 ? kAlgoSelected : 0;
+    if (k == "done") done[2] = done[3] = done[4] = v;
+    if (k == "commit") Commit_Size = v;
+    if (k == "advance") g_advance_ms = v;
+    if (k == "fail") world().chunk_fail_at = v;
+    if (k == "tkind") Ex_dwDebug_TKind = counters = v;
+    if (k == "cancel") g_cancel_at = v;
+    if (k == "ret") Ex_dwReturnValue = v;
+  }
+  const uint32_t rc =
+      row[0] == "mem" ? VykTp2Mem(&VykTp2MemStruct, &counters, done, sel) : nonthread_memtest();
+  std::string fn = Error_Details.function_name;
+  std::replace(fn.begin(), fn.end(), ' ', '_');
+  const std::string trace = trace_log();
+  size_t runs = 0;  // main sequences begun
+  for (size_t at = 0; (at = trace.find("memtest argv=", at)) != std::string::npos; ++at) ++runs;
+  std::ostringstream s;
+  const auto& sizes = world().chunk_sizes;
+  s << "rc=" << rc << " mscan=" << (g_kinds.empty() ? "-" : g_kinds) << " passes=" << Ex_pass_cnt
+    << " runs=" << runs << " err=" << Error_Details.error_class << "/" << Error_Details.error_code
+    << "/" << fn << " ret=" << Ex_dwReturnValue << " endf=" << Ex_Thread_End_f
+    << " kind=" << VykTp2MemStruct.data_kind << " chunks=" << world().chunk_calls << "*0x"
+    << std::hex << (sizes.empty() ? 0 : sizes.back()) << " tkind=0x" << Ex_dwDebug_TKind
+    << " held=" << world().live_chunks.size() + Ex_Committed_dwSize + !!Ex_lpCommittedBuffer;
+  EXPECT_EQ(ut::key_values(s.str()), ut::key_values(row[3], GetParam().base));
+  EXPECT_TRUE(row[4] == "-" || output().find(row[4]) != std::string::npos) << output();
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, DriverRun, testing::ValuesIn(run_rows()),
+                         [](const auto& info) { return ts::row_id(info.param.row); });
 
 // A cancel at level 1 (the fixture's) with the progress thread running, a
 // chunk held and a parse under way: in this order the Ixx90 log record, the
