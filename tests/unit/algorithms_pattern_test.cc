@@ -41,18 +41,23 @@ TEST(PatternTest, WorkedUnitsAndTables) {
   EXPECT_EQ(bpPtnData, nullptr);
 }
 
-// tests/unit/data/pattern_refused.txt: nothing written, no work buffer left.
-TEST(PatternTest, RefusedRequestsWriteNothing) {
-  for (const ts::Row& r : ts::read_table("unit/data/pattern_refused.txt", 5)) {
-    const auto n = [&r](int i) { return std::stoll(r[i]); };
-    execute_cancel = static_cast<uint32_t>(n(3));
-    uint64_t out[2] = {5, 5};
-    const uint32_t rc = VykTp2GeneratePattern(8, n(1), reinterpret_cast<uint8_t*>(out), n(2),
-                                              nullptr, static_cast<uint16_t>(n(0)));
-    EXPECT_TRUE(rc == n(4) && out[0] == 5 && out[1] == 5 && !bpPtnData) << r.where << ": " << rc;
-  }
+// A row of tests/unit/data/pattern_refused.txt: nothing written, no work buffer left.
+class RefusedPattern : public testing::TestWithParam<ts::Row> {};
+
+TEST_P(RefusedPattern, WritesNothing) {
+  const ts::Row& r = GetParam();
+  const auto n = [&r](int i) { return std::stoll(r[i]); };
+  execute_cancel = static_cast<uint32_t>(n(3));
+  uint64_t out[2] = {5, 5};
+  const uint32_t rc = VykTp2GeneratePattern(8, n(1), reinterpret_cast<uint8_t*>(out), n(2), nullptr,
+                                            static_cast<uint16_t>(n(0)));
   execute_cancel = 0;
+  EXPECT_TRUE(rc == n(4) && out[0] == 5 && out[1] == 5 && !bpPtnData) << rc;
 }
+
+INSTANTIATE_TEST_SUITE_P(Table, RefusedPattern,
+                         testing::ValuesIn(ts::read_table("unit/data/pattern_refused.txt", 5)),
+                         [](const auto& info) { return ts::row_id(info.param); });
 
 // Unit u of the noise: block u / 28 (the masks repeat every 32 blocks), unit
 // u % 28 of the block.

@@ -80,34 +80,40 @@ class PmemTest : public ut::MemtestTest {
 };
 
 // name | map | keywords | runs | microseconds the clock moves at every reading | trace or -
-TEST_F(PmemTest, Runs) {
-  for (const ts::Row& row : ts::read_table("unit/data/pmem_runs.txt", 6)) {
-    SCOPED_TRACE(row.where);
-    reset();
-    ut::world().step_us = std::stoull(row[4]);
-    std::string out = "probe " + start(row[1], row[2]) + "\n";
-    out += read(std::stoi(row[3]));
-    std::istringstream trace(row[5] == "trace" ? trace_log() : "");
-    const std::regex pmem(",(get_|search_|VykTp2PMEM|_Main\\(\\))|PMEM read done");
-    for (std::string line; std::getline(trace, line);)
-      out += std::regex_search(line, pmem) ? line + "\n" : "";
-    EXPECT_TRUE(ts::matches_golden("pmem/" + row[0] + ".txt", out));
-  }
+class PmemRun : public PmemTest, public testing::WithParamInterface<ts::Row> {};
+
+TEST_P(PmemRun, MatchesGolden) {
+  const ts::Row& row = GetParam();
+  ut::world().step_us = std::stoull(row[4]);
+  std::string out = "probe " + start(row[1], row[2]) + "\n";
+  out += read(std::stoi(row[3]));
+  std::istringstream trace(row[5] == "trace" ? trace_log() : "");
+  const std::regex pmem(",(get_|search_|VykTp2PMEM|_Main\\(\\))|PMEM read done");
+  for (std::string line; std::getline(trace, line);)
+    out += std::regex_search(line, pmem) ? line + "\n" : "";
+  EXPECT_TRUE(ts::matches_golden("pmem/" + row[0] + ".txt", out));
 }
 
+INSTANTIATE_TEST_SUITE_P(Table, PmemRun,
+                         testing::ValuesIn(ts::read_table("unit/data/pmem_runs.txt", 6)),
+                         [](const auto& info) { return info.param[0]; });
+
 // map | level | cursor | address | result, address, cursor and device position after
-TEST_F(PmemTest, Searches) {
-  for (const ts::Row& row : ts::read_table("unit/data/pmem_searches.txt", 5)) {
-    SCOPED_TRACE(row.where);
-    reset();
-    start(row[0], "-tp PMEM -lv " + row[1]);
-    Ex_sr_jump_cnt = static_cast<uint32_t>(std::stoul(row[2]));
-    Ex_found_fd = kFd;
-    uint64_t a = std::stoull(row[3], nullptr, 0);
-    const uint32_t rc = search_next_region(&VykTp2MemStruct, &a);
-    EXPECT_EQ(format("rc=%llu at=%llx cursor=%llu pos=%llx", rc, a, Ex_sr_jump_cnt, g_sim.dev.pos),
-              row[4]);
-  }
+class PmemSearch : public PmemTest, public testing::WithParamInterface<ts::Row> {};
+
+TEST_P(PmemSearch, FindsTheNextRegion) {
+  const ts::Row& row = GetParam();
+  start(row[0], "-tp PMEM -lv " + row[1]);
+  Ex_sr_jump_cnt = static_cast<uint32_t>(std::stoul(row[2]));
+  Ex_found_fd = kFd;
+  uint64_t a = std::stoull(row[3], nullptr, 0);
+  const uint32_t rc = search_next_region(&VykTp2MemStruct, &a);
+  EXPECT_EQ(format("rc=%llu at=%llx cursor=%llu pos=%llx", rc, a, Ex_sr_jump_cnt, g_sim.dev.pos),
+            row[4]);
 }
+
+INSTANTIATE_TEST_SUITE_P(Table, PmemSearch,
+                         testing::ValuesIn(ts::read_table("unit/data/pmem_searches.txt", 5)),
+                         [](const auto& info) { return ts::row_id(info.param); });
 
 }  // namespace
