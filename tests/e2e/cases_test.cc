@@ -153,6 +153,7 @@ TEST_P(Cases, Run) {
   opts.argv0 = ts::unescape(fill(c.get("argv0")));
   for (const std::string& e : c.all("env")) opts.env.push_back(fill(e));
   opts.sigint_after = std::stod(c.get("sigint", "-1"));
+  opts.sigint_after_output = true;  // a slow start must not look like an early cancel
   opts.signal = c.get("signal") == "TERM" ? SIGTERM : c.get("signal") == "HUP" ? SIGHUP : SIGINT;
   static const std::map<std::string, int> kLimits{{"AS", RLIMIT_AS},
                                                   {"NPROC", RLIMIT_NPROC},

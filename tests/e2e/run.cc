@@ -136,8 +136,9 @@ Result run(const std::vector<std::string>& args, const Options& opts) {
   double signalled = -1;
   for (char buf[65536];;) {
     const double t = now() - start;
-    if (signalled < 0 && ((opts.sigint_after >= 0 && t >= opts.sigint_after) ||
-                          (opts.sigint_on_first_output && !res.out.empty()))) {
+    const bool timed = opts.sigint_after >= 0 && t >= opts.sigint_after &&
+                       (!opts.sigint_after_output || !res.out.empty());
+    if (signalled < 0 && (timed || (opts.sigint_on_first_output && !res.out.empty()))) {
       for (int i = 0; i < opts.sigint_count; ++i) kill(pid, opts.signal);
       signalled = now();
     }

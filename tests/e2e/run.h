@@ -10,9 +10,10 @@
 namespace e2e {
 
 struct Options {
-  std::vector<std::string> env;  // extra NAME=value entries (VYK_data/VYK_log are dropped)
-  std::string argv0;             // program name to pass; empty: the binary's path
-  double sigint_after = -1;      // send SIGINT this many seconds after the start
+  std::vector<std::string> env;      // extra NAME=value entries (VYK_data/VYK_log are dropped)
+  std::string argv0;                 // program name to pass; empty: the binary's path
+  double sigint_after = -1;          // send SIGINT this many seconds after the start,
+  bool sigint_after_output = false;  // and, with this, not before the first output
   bool sigint_on_first_output = false;
   // Start the child with SIGINT blocked, as a controller that must not lose
   // an early interrupt does.
