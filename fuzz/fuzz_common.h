@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/area.h"
 #include "common/eset.h"
 #include "common/logfile.h"
 #include "common/record_reader.h"

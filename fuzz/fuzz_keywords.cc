@@ -3,8 +3,10 @@
 // words, the pre-scan goes on, the parse ends in success or a Parameter Error
 // with a known error number, and the working text is released.
 #include "fuzz_common.h"
-#include "params/param.h"
+#include "params/parse_param.h"
+#include "params/prescan.h"
 #include "state/memstruct.h"
+#include "state/param_block.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fz::quiet_start();

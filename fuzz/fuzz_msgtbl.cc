@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "common/msgtbl.h"
 #include "fuzz_common.h"
 
 namespace {

@@ -3,6 +3,7 @@
 // "VYK_data=..." or "VYK_log=..." sets that variable instead.
 #include <cstring>
 
+#include "common/options.h"
 #include "fuzz_common.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

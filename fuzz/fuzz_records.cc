@@ -4,6 +4,7 @@
 // numbers (status, flags, value, state, mode), the program path, the text.
 #include <cstring>
 
+#include "common/options.h"
 #include "fuzz_common.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

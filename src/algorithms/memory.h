@@ -27,7 +27,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "algorithms/pattern.h"
+#include "algorithms/noise_pattern.h"
+#include "algorithms/pattern_stream.h"
 
 // Where a span operation stopped: the unit read, the value read there (after
 // any injection) and the value it should have had.

@@ -1,11 +1,11 @@
 // Block noise patterns: a fixed 28-unit sequence of values built from three
 // masks that shift from block to block.
+#include "algorithms/noise_pattern.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-
-#include "algorithms/pattern.h"
 
 namespace {
 

@@ -1,11 +1,12 @@
 // Period tables and wide streaming of the offset-addressed patterns, so that
 // a sweep costs memory bandwidth rather than one generator call per unit.
+#include "algorithms/pattern_stream.h"
+
 #include <algorithm>
 #include <array>
 #include <bit>
 #include <cstring>
 
-#include "algorithms/pattern.h"
 #include "state/memstruct.h"
 
 namespace {

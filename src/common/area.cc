@@ -1,5 +1,7 @@
 // The tracked block allocator: blocks that live to the end of the run are
 // recorded in TEST_INF.area_table and freed all at once.
+#include "common/area.h"
+
 #include <cstdlib>
 #include <mutex>
 

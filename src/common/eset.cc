@@ -7,6 +7,7 @@
 #include <ctime>
 
 #include "common/logfile.h"
+#include "common/msgtbl.h"
 #include "common/result_list.h"
 #include "common/test_inf.h"
 

@@ -13,6 +13,7 @@
 #include <ctime>
 #include <mutex>
 
+#include "common/msgtbl.h"
 #include "common/test_inf.h"
 #include "common/transmit.h"
 

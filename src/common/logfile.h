@@ -1,5 +1,4 @@
-// Message table, printfx, log files with rotation, date-time stamps and the
-// tracked block allocator.
+// printfx, log files with rotation, date-time stamps and bounded formatting.
 #pragma once
 
 #include <cstdint>
@@ -20,25 +19,3 @@ int output_logfile(const char* base, const char* datetime, const char* msgno, co
 int64_t get_file_size(const char* path);
 // Thread-safe text of a system error number, written into buf.
 const char* sys_error_text(int err, char* buf, unsigned size);
-int get_msgtbl(const char* file_name);
-const char* cv_msgno2fmt(const char* msgno);
-
-// The arguments that the calls issuing a message number pass, one letter
-// each: s text, u unsigned int, l unsigned long, L unsigned long long, p
-// pointer. "" for a number that no call issues.
-const char* msg_signature(const char* msgno);
-// How many of those arguments a message text takes (its conversions must fit
-// the first ones, in order), or -1 when the loader refuses the text: a
-// conversion that does not fit its argument, more conversions than
-// arguments, %n, '*', positional arguments or widths and precisions of five
-// digits or more.
-int msg_text_fit(const char* msgno, const char* text);
-
-// Block allocator operations.
-inline constexpr uint32_t kAreaCreate = 1;
-inline constexpr uint32_t kAreaAlloc = 2;
-inline constexpr uint32_t kAreaFree = 3;
-inline constexpr uint32_t kAreaFreeAll = 4;
-// op 2 returns the block address, 0 (no memory) or -1 (no table/slot);
-// the other ops return 0 or -1.
-intptr_t tp_area_ctl(uint32_t op, uintptr_t arg);

@@ -2,6 +2,8 @@
 // texts are formats for the calls that issue them, and the table file comes
 // from outside the program: every text is checked against the arguments its
 // calls pass before it is taken.
+#include "common/msgtbl.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,6 +14,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "common/area.h"
 #include "common/logfile.h"
 #include "common/test_inf.h"
 

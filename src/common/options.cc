@@ -1,4 +1,6 @@
 // Common command-line options of the suite's test modules.
+#include "common/options.h"
+
 #include <strings.h>
 
 #include <algorithm>

@@ -10,6 +10,7 @@
 #include <ctime>
 #include <type_traits>
 
+#include "common/area.h"
 #include "common/eset.h"
 #include "common/logfile.h"
 #include "common/test_inf.h"

@@ -1,5 +1,4 @@
-// The common test information block shared by the suite's test modules, and
-// the parsing of the common command-line options into it.
+// The common test information block shared by the suite's test modules.
 #pragma once
 
 #include <atomic>
@@ -81,10 +80,3 @@ extern TEST_INF_t TEST_INF;
 
 // Zeroes every field of TEST_INF (atomics included).
 void test_inf_clear();
-
-int get_module_name(char* out, const char* path, int max);
-int get_test_level(int argc, char** argv);
-int strtolx(const char* text, uint64_t* value);
-int common_arg_chk(int argc, char** argv);
-int common_arg_analyze(int argc, char** argv);
-int common_arg_check();

@@ -14,7 +14,7 @@
 #include "algorithms/pattern.h"
 #include "common/logfile.h"
 #include "common/transmit.h"
-#include "driver/main_seq.h"
+#include "driver/chunk.h"
 #include "progress/progress.h"
 #include "state/memstruct.h"
 #include "state/param_block.h"

@@ -1,5 +1,7 @@
 // Test buffer chunks: plain heap blocks, taken and given back around every
 // algorithm call.
+#include "driver/chunk.h"
+
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -8,7 +10,6 @@
 #include <cstdlib>
 
 #include "common/logfile.h"
-#include "driver/main_seq.h"
 #include "state/memstruct.h"
 
 namespace {

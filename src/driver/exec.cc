@@ -10,18 +10,23 @@
 #include <ctime>
 
 #include "algorithms/error_disp.h"
+#include "common/area.h"
 #include "common/eset.h"
 #include "common/logfile.h"
+#include "common/msgtbl.h"
+#include "common/options.h"
 #include "common/result_list.h"
 #include "common/test_inf.h"
 #include "common/transmit.h"
 #include "driver/cancel.h"
 #include "driver/main_seq.h"
-#include "params/param.h"
+#include "params/prescan.h"
 #include "pmem/pmem_map.h"
 #include "progress/clock.h"
 #include "progress/progress.h"
+#include "progress/progress_message.h"
 #include "state/memstruct.h"
+#include "state/param_block.h"
 #include "state/pmem_state.h"
 
 namespace {

@@ -15,10 +15,12 @@
 #include "common/logfile.h"
 #include "common/test_inf.h"
 #include "driver/cancel.h"
-#include "params/param.h"
+#include "driver/chunk.h"
+#include "params/parse_param.h"
 #include "pmem/pmem_read.h"
 #include "progress/clock.h"
 #include "state/memstruct.h"
+#include "state/param_block.h"
 #include "state/pmem_state.h"
 
 namespace {

@@ -1,10 +1,11 @@
 // Number rules of the keyword values, and the two small text routines.
+#include "params/number_rules.h"
+
 #include <cstring>
 
 #include "common/logfile.h"
 #include "common/test_inf.h"
-#include "params/param.h"
-#include "params/param_rules.h"
+#include "state/param_block.h"
 
 namespace memtest_params {
 namespace {

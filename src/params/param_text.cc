@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "params/param.h"
+#include "state/param_block.h"
 
 namespace {
 

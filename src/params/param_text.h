@@ -46,3 +46,8 @@ class ParamText {
 };
 
 }  // namespace memtest_params
+
+// Test seam: the allocation of the 2048-byte working text (the block is
+// released with free). nullptr restores malloc.
+using ParamTextAllocFn = void* (*)(size_t size);
+void set_param_text_alloc(ParamTextAllocFn fn);

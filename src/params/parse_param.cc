@@ -1,12 +1,15 @@
 // VykTp2ParseParam2: the memory-test keywords into ParamStruct, algo_array,
 // Fake_Err and the run settings. Called at the start of every run.
+#include "params/parse_param.h"
+
 #include <cstring>
 
 #include "common/logfile.h"
-#include "params/param.h"
-#include "params/param_rules.h"
+#include "params/number_rules.h"
 #include "params/param_text.h"
+#include "params/tp_window.h"
 #include "state/memstruct.h"
+#include "state/param_block.h"
 
 namespace {
 

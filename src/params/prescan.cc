@@ -1,12 +1,15 @@
 // Pre_Getp_ForProgress: the run settings from the keyword text, once before
 // the first run, so the progress thread knows level, run time and PMEM.
+#include "params/prescan.h"
+
 #include <span>
 
 #include "common/logfile.h"
-#include "params/param.h"
-#include "params/param_rules.h"
+#include "params/number_rules.h"
 #include "params/param_text.h"
+#include "params/tp_window.h"
 #include "state/memstruct.h"
+#include "state/param_block.h"
 
 namespace {
 

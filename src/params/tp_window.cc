@@ -1,5 +1,9 @@
 // The TP selection window, shared by the parser and the pre-scan.
-#include "params/param_rules.h"
+#include "params/tp_window.h"
+
+#include <string_view>
+
+#include "params/number_rules.h"
 
 namespace memtest_params {
 namespace {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <thread>
 
+#include "progress/progress_step.h"
 #include "state/memstruct.h"
 #include "state/process_end.h"
 

@@ -21,10 +21,6 @@ extern uint32_t Ex_infini_cnt;
 void* thread_memtest(void* arg);
 void Memtest_Progress(progress_t* rec);
 void Memtest_Progress_Infinity(progress_t* rec);
-void innovate_progress_time(progress_t* rec, char* text);
-void innovate_progress_infinity(progress_t* rec, char* text);
-void progress_make_message(progress_t* rec, char* text, uint32_t* pass);
-void progress_end_make_message_IA(char* text);
 // Once Ex_Thread_End_f is set: waits until no progress step is still sending.
 void progress_quiesce();
 
@@ -34,11 +30,6 @@ void set_progress_now_fn(ProgressNowFn fn);
 
 // "Now" in seconds as the progress code sees it (the seam above, else time()).
 time_t progress_now();
-
-// Round length in seconds of the current run: the level's default run time
-// when no RUNTIME is in force, the one-round PMEM estimate when PMEM is
-// selected, else 0.
-uint32_t progress_round_length();
 
 // The one-second pause of the progress loops. Sleeps in short slices and
 // returns early once Ex_Thread_End_f is set, so joining the thread at the end

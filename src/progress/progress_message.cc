@@ -1,4 +1,6 @@
 // Texts of the progress records: the running text and the final text.
+#include "progress/progress_message.h"
+
 #include <cstdio>
 #include <cstring>
 

@@ -1,11 +1,14 @@
 // One progress step: the arithmetic of timed, sized and endless runs and the
 // record it sends.
+#include "progress/progress_step.h"
+
 #include <cstdint>
 
 #include "common/logfile.h"
 #include "common/test_inf.h"
 #include "common/transmit.h"
 #include "progress/progress.h"
+#include "progress/progress_message.h"
 #include "state/memstruct.h"
 #include "state/param_block.h"
 #include "state/pmem_state.h"

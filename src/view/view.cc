@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "common/transmit.h"
+#include "view/view_json.h"
 
 namespace {
 

@@ -44,13 +44,11 @@ const char* status_name(uint32_t status);
 // Output for one record, appended to *out. Returns "" or, for a record whose
 // body does not have the fields of its type, what is wrong with it.
 std::string view_record(ViewState* v, const ProtocolRecord& r, std::string* out);
-std::string view_record_json(ViewState* v, const ProtocolRecord& r, std::string* out);
 // The verdict: from the last status record when memtest's own exit status is
 // not known (exit_status < 0: the stream came through a pipe), else memtest's.
 // error is the stream error or "". Sets *verdict and appends its output.
 void view_finish(ViewState* v, const std::string& error, int exit_status, Verdict* verdict,
                  std::string* out);
-void view_verdict_json(const ViewState& v, const Verdict& verdict, std::string* out);
 // s without the blanks that pad it on the right.
 std::string trimmed(const std::string& s);
 // The live progress line for a progress record (terminal and plain mode).

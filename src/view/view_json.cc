@@ -1,5 +1,7 @@
 // One JSON object per record and a final verdict object, one per line, for
 // scripts (the Ansible playbook of contrib/ansible reads the verdict).
+#include "view/view_json.h"
+
 #include <nlohmann/json.hpp>
 
 #include <cstdlib>

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "view/view.h"
+#include "view/view_json.h"
 
 namespace {
 

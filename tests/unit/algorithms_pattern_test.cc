@@ -4,7 +4,9 @@
 
 #include <string>
 
+#include "algorithms/noise_pattern.h"
 #include "algorithms/pattern.h"
+#include "algorithms/pattern_stream.h"
 #include "files.h"
 #include "state/memstruct.h"
 #include "state/param_block.h"

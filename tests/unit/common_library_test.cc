@@ -14,8 +14,11 @@
 #include <regex>
 #include <thread>
 
+#include "common/area.h"
 #include "common/eset.h"
 #include "common/logfile.h"
+#include "common/msgtbl.h"
+#include "common/options.h"
 #include "common/result_list.h"
 #include "common/transmit.h"
 #include "fixture.h"

@@ -10,10 +10,13 @@
 
 #include "algorithms/mscan.h"
 #include "driver/cancel.h"
+#include "driver/chunk.h"
 #include "driver/exec.h"
 #include "driver/main_seq.h"
 #include "fixture.h"
-#include "params/param.h"
+#include "params/parse_param.h"
+#include "params/prescan.h"
+#include "state/param_block.h"
 
 namespace {
 

@@ -11,13 +11,16 @@
 
 #include "algorithms/mscan.h"
 #include "algorithms/pattern.h"
+#include "common/area.h"
 #include "common/logfile.h"
+#include "common/msgtbl.h"
 #include "common/transmit.h"
-#include "driver/main_seq.h"
-#include "params/param.h"
+#include "driver/chunk.h"
+#include "params/param_text.h"
 #include "pmem/pmem_device.h"
 #include "progress/clock.h"
 #include "progress/progress.h"
+#include "state/param_block.h"
 
 namespace ut {
 namespace {

@@ -5,7 +5,11 @@
 #include <sstream>
 
 #include "fixture.h"
-#include "params/param.h"
+#include "params/number_rules.h"
+#include "params/param_text.h"
+#include "params/parse_param.h"
+#include "params/prescan.h"
+#include "state/param_block.h"
 
 namespace {
 

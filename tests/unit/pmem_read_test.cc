@@ -7,10 +7,11 @@
 
 #include "driver/main_seq.h"
 #include "fixture.h"
-#include "params/param.h"
+#include "params/prescan.h"
 #include "physmem_sim.h"
 #include "pmem/pmem_device.h"
 #include "pmem/pmem_map.h"
+#include "state/param_block.h"
 
 namespace {
 

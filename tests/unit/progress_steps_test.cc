@@ -5,6 +5,8 @@
 #include "fixture.h"
 #include "progress/clock.h"
 #include "progress/progress.h"
+#include "progress/progress_message.h"
+#include "progress/progress_step.h"
 
 namespace {
 

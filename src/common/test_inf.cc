@@ -1,6 +1,7 @@
-#include <cstring>
-
+// The one TEST_INF of the process.
 #include "common/test_inf.h"
+
+#include <cstring>
 
 TEST_INF_t TEST_INF;
 

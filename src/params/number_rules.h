@@ -1,7 +1,7 @@
-// Token and number rules shared by the keyword parser and the pre-scan.
+// Token and number rules shared by the keyword parser and the pre-scan, and
+// the two small text routines.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
@@ -43,18 +43,7 @@ bool runtime_take(std::string_view rest, RuntimeState* st, uint32_t* n);
 // run then gets the longest run time.
 void runtime_apply(uint32_t n, const char* trace_fmt);
 
-// The TP window: the 512 positions that follow "TP" in the working text.
-inline constexpr size_t kTpWindow = 512;
-enum class TpWord : uint8_t { kWhole, kAlgo, kPmem, kAbort };
-struct TpHit {
-  TpWord word;
-  uint8_t algo;  // 0..4 for kAlgo: MSCAN, MARCH, MASEST, BMOVE, IMOVE
-  bool fake;     // the "X" variant of the algorithm
-};
-// Scans the window that starts at offset `start` of the buffer [base,
-// base + size) and calls on_hit for every keyword found; the scan stops after
-// "WHOLE". Never reads outside the buffer.
-using TpHitFn = void (*)(const TpHit& hit, void* ctx);
-void tp_window_scan(const char* base, size_t size, size_t start, TpHitFn on_hit, void* ctx);
-
 }  // namespace memtest_params
+
+int32_t VykTp2StringToLong(const char* text, uint32_t* out, int mode);
+int get_pa_str(uint64_t value, char* out);
