@@ -21,7 +21,7 @@ const std::string& table_dir() {
 // One call per argument list that msg_signature knows.
 void issue(const char* msgno) {
   const std::string_view args = msg_signature(msgno);
-  const uint32_t f = kPfMsgNo | kPfLog1;
+  const uint32_t f = kPfMsgNo | kPfLogRecord1;
   const void* p = &f;
   if (args == "")
     printfx(f, msgno);

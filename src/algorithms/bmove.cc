@@ -12,7 +12,7 @@ Failure g_failure;
 char g_device_text[32];
 
 uint32_t completed_early() {
-  printfx(kPfFormat | kPfTrace | kPfDebug, "_BMOVE()  Completed\n");
+  printfx(kPfTraceText, "_BMOVE()  Completed\n");
   return kRcOk;
 }
 
@@ -23,7 +23,7 @@ uint32_t report_failure(const void* buffer) {
   Error_Details.name_text = TEST_INF.module_name;
   Error_Details.logical_address = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(buffer));
   std::snprintf(g_device_text, sizeof g_device_text, "ADDRESS;%016" PRIx64, physical);
-  printfx(kPfFormat | kPfTrace | kPfDebug, "_BMOVE()  mem_dev_name=%s\n", g_device_text);
+  printfx(kPfTraceText, "_BMOVE()  mem_dev_name=%s\n", g_device_text);
   Error_Details.device_text = g_device_text;
   Error_Details.physical_address = physical;
   Error_Details.expected_data = g_failure.expect;

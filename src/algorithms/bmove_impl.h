@@ -82,7 +82,7 @@ bool move_round(Mem& mem, uint64_t p, uint64_t q, uint64_t h, const void* buffer
     g_failure.expect[k] = inside ? mem.load32(m + 4 * static_cast<uint64_t>(j)) : kOutside;
     g_failure.result[k] = inside ? mem.load32(p + kStep + 4 * static_cast<uint64_t>(j)) : kOutside;
   }
-  printfx(kPfFormat | kPfTrace | kPfDebug,
+  printfx(kPfTraceText,
           "_BMOVE()  logging1:size=%x &stRetryState=%x pVykTp2Mem=%x expect=%x, result=%x\n",
           address_of(buffer, g_failure.word), address_of(&g_failure), address_of(ctl),
           address_of(g_failure.expect), address_of(g_failure.result));
@@ -110,16 +110,15 @@ bool adjacent_block(Mem& mem, uint64_t p, const void* buffer, VykTp2MemStruct_t*
   g_failure.found = true;
   g_failure.word = p + 4 * static_cast<uint64_t>(i + 1);
   g_failure.block = p + 4;
-  constexpr uint32_t kTrace = kPfFormat | kPfTrace | kPfDebug;
-  printfx(kTrace, "_BMOVE()  logging2:size=%x &stRetryState=%x pVykTp2Mem=%x\n",
+  printfx(kPfTraceText, "_BMOVE()  logging2:size=%x &stRetryState=%x pVykTp2Mem=%x\n",
           address_of(buffer, p + 4 * static_cast<uint64_t>(advanced + 1)), address_of(&g_failure),
           address_of(ctl));
   const uint32_t* e = g_failure.expect;
   const uint32_t* r = g_failure.result;
-  printfx(kTrace, "_BMOVE()  expect(%08x)=%x %x %x %x %x %x %x\n", address_of(e), e[0], e[1], e[2],
-          e[3], e[4], e[5], e[6]);
-  printfx(kTrace, "_BMOVE()  result(%08x)=%x %x %x %x %x %x %x\n", address_of(r), r[0], r[1], r[2],
-          r[3], r[4], r[5], r[6]);
+  printfx(kPfTraceText, "_BMOVE()  expect(%08x)=%x %x %x %x %x %x %x\n", address_of(e), e[0], e[1],
+          e[2], e[3], e[4], e[5], e[6]);
+  printfx(kPfTraceText, "_BMOVE()  result(%08x)=%x %x %x %x %x %x %x\n", address_of(r), r[0], r[1],
+          r[2], r[3], r[4], r[5], r[6]);
   return false;
 }
 
@@ -129,14 +128,13 @@ template <class Mem>
 uint32_t bmove_body(Mem& mem, uint16_t kind, void* buffer, uint64_t size, VykTp2MemStruct_t* ctl,
                     uint32_t /*weight*/, uint64_t* done) {
   using namespace bmove;
-  constexpr uint32_t kTrace = kPfFormat | kPfTrace | kPfDebug;
   uint64_t local_done = 0;
   if (done == nullptr) done = &local_done;
 
   sweep::trace_started("_BMOVE");
   std::memset(&Error_Details, 0, sizeof Error_Details);
   if (buffer == nullptr || size % 8 != 0) {
-    return sweep::reject_buffer("_BMOVE", size, kPfMsgNo | kPfTrace | kPfDebug);
+    return sweep::reject_buffer("_BMOVE", size, kPfTraceMsg);
   }
   const uint16_t bits = ctl != nullptr && (ctl->single_run & 1) != 0 ? 64 : 128;
   if (ctl != nullptr) ctl->pattern_bits = bits;
@@ -155,7 +153,7 @@ uint32_t bmove_body(Mem& mem, uint16_t kind, void* buffer, uint64_t size, VykTp2
     mem.fill_noise(p, (q - p) / 4 / 2 * 4, bits);
   }
   if (sweep::start_wait_expired()) return completed_early();
-  printfx(kTrace, "_BMOVE()  %d bit(Pattern No.%d) generated\n", bits, kind);
+  printfx(kPfTraceText, "_BMOVE()  %d bit(Pattern No.%d) generated\n", bits, kind);
 
   for (uint64_t p = 0; p < end && !g_failure.found; p = block_end(p, end)) {
     const uint64_t q = block_end(p, end);
@@ -167,7 +165,7 @@ uint32_t bmove_body(Mem& mem, uint16_t kind, void* buffer, uint64_t size, VykTp2
     }
   }
   if (sweep::start_wait_expired()) return completed_early();
-  printfx(kTrace, "_BMOVE()  Algo No.%d for 0x%llx bytes block done\n",
+  printfx(kPfTraceText, "_BMOVE()  Algo No.%d for 0x%llx bytes block done\n",
           ctl != nullptr ? ctl->algo_no.load() : 0, static_cast<unsigned long long>(size));
 
   // Whole 4 MiB blocks only. A failure of the move phase still lets the
@@ -178,10 +176,10 @@ uint32_t bmove_body(Mem& mem, uint16_t kind, void* buffer, uint64_t size, VykTp2
     if (g_failure.found || end - p == kBlock) break;
   }
   if (sweep::start_wait_expired()) return completed_early();
-  printfx(kTrace, "_BMOVE()  Buffer verification of adjacent values done..\n");
+  printfx(kPfTraceText, "_BMOVE()  Buffer verification of adjacent values done..\n");
 
   if (g_failure.found) return report_failure(buffer);
   *done = size;
-  printfx(kTrace, "_BMOVE()  Completed\n");
+  printfx(kPfTraceText, "_BMOVE()  Completed\n");
   return kRcOk;
 }

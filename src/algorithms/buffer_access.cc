@@ -104,12 +104,11 @@ uint32_t VykTp2CompareBuffer(const void* actual, const void* expected, uint32_t 
   Error_Details.logical_address = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(buffer));
   Error_Details.offset_ref = static_cast<uint32_t>(unit_offset);
 
-  printfx(kPfMsgNo | kPfTrace | kPfDebug, "Ixx59", Error_Details.logical_address,
+  printfx(kPfTraceMsg, "Ixx59", Error_Details.logical_address,
           static_cast<unsigned long long>(physical));
   std::snprintf(g_compare_device_text, sizeof g_compare_device_text, "ADDRESS;%016" PRIx64,
                 physical);
-  printfx(kPfFormat | kPfTrace | kPfDebug, "_CompareBuffer()  mem_dev_name=%s\n",
-          g_compare_device_text);
+  printfx(kPfTraceText, "_CompareBuffer()  mem_dev_name=%s\n", g_compare_device_text);
 
   Error_Details.device_text = g_compare_device_text;
   Error_Details.physical_address = physical;

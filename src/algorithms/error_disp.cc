@@ -66,7 +66,6 @@ constexpr const char* find_title(const Title (&table)[N], uint32_t number, const
 }
 
 constexpr uint32_t kRefBmove = 13;
-constexpr uint32_t kDetailFlags = 0x200D;
 constexpr int kSecondList = 1;
 
 // Library setters format these with %s; an absent text is shown empty.
@@ -98,8 +97,8 @@ Words data_words(const void* data, uint32_t length) {
 }
 
 void detail_words_line(int line, const char* label, unsigned long value, const Words& d) {
-  eset_freemsg_printfx(kSecondList, line, kDetailFlags, "Exx56", label, value, d.w[0], d.w[1],
-                       d.w[2], d.w[3], d.w[4]);
+  eset_freemsg_printfx(kSecondList, line, kPfTraceMsg | kPfLogRecord1, "Exx56", label, value,
+                       d.w[0], d.w[1], d.w[2], d.w[3], d.w[4]);
 }
 
 void report_parameter(const Error_Details_t* d) {
@@ -130,7 +129,7 @@ void report_compare(const Error_Details_t* d) {
   eset_test_infomation(text_or_empty(d->name_text), text_or_empty(d->device_text));
   eset_etitle(compare_error_title(d->error_code));
   eset_date();
-  eset_freemsg_printfx(kSecondList, 1, kDetailFlags, "Exx58",
+  eset_freemsg_printfx(kSecondList, 1, kPfTraceMsg | kPfLogRecord1, "Exx58",
                        "Logical Address=", static_cast<unsigned>(d->logical_address),
                        "Physical Address=Not Retrieved");
   Words expected = data_words(d->expected_data, d->compare_length);
@@ -138,13 +137,14 @@ void report_compare(const Error_Details_t* d) {
   if (d->error_code == kRefBmove) {
     detail_words_line(2, "Exp. Buffer(", address_value(d->expected_data), expected);
     detail_words_line(3, "Act. Buffer(", address_value(d->actual_data), actual);
-    eset_freemsg_printfx(kSecondList, 4, kDetailFlags, "Exx57", "Error Logical Address Offset: +",
+    eset_freemsg_printfx(kSecondList, 4, kPfTraceMsg | kPfLogRecord1, "Exx57",
+                         "Error Logical Address Offset: +",
                          static_cast<unsigned long>(d->offset_ref));
   } else {
     detail_words_line(2, "Exp.Address (+", address_value(d->expected_data), expected);
     detail_words_line(3, "Act.Address (+", static_cast<unsigned long>(d->offset_ref), actual);
-    eset_freemsg_printfx(kSecondList, 4, kDetailFlags, "Exx57", "Local Read Buffer:+",
-                         address_value(d->actual_data));
+    eset_freemsg_printfx(kSecondList, 4, kPfTraceMsg | kPfLogRecord1, "Exx57",
+                         "Local Read Buffer:+", address_value(d->actual_data));
   }
   eset_action(1, "Exx90", TEST_INF.device_name);
   put_error_list(1);

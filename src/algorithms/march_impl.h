@@ -13,7 +13,6 @@ uint32_t march_body(Mem& mem, uint16_t kind, void* buffer, uint64_t size, VykTp2
                     uint64_t* done) {
   using namespace sweep;
   static constexpr uint8_t kInjected[4] = {0xFE, 0xCA, 0xFE, 0xCA};
-  constexpr uint32_t kTrace = kPfFormat | kPfTrace | kPfDebug;
   uint64_t local_done = 0;
   if (done == nullptr) done = &local_done;
 
@@ -23,7 +22,7 @@ uint32_t march_body(Mem& mem, uint16_t kind, void* buffer, uint64_t size, VykTp2
   uint64_t mismatch = kAllOnes;
   uint64_t end = size;
   if (buffer == nullptr || size % 8 != 0) {
-    return reject_buffer("_MARCH", size, kPfMsgNo | kPfTrace | kPfDebug | kPfLog1);
+    return reject_buffer("_MARCH", size, kPfTraceMsg | kPfLogRecord1);
   }
   const uint64_t* plain = pattern_period_table(kind);
   const uint64_t* inverted = pattern_period_table(kind, PeriodForm::kInverted);
@@ -38,7 +37,7 @@ uint32_t march_body(Mem& mem, uint16_t kind, void* buffer, uint64_t size, VykTp2
   });
   if (s.rc != kRcOk) return s.rc;
   if (s.cut) *done = end = s.reached;
-  printfx(kTrace, "_MARCH()  Step 1 Complete\n");
+  printfx(kPfTraceText, "_MARCH()  Step 1 Complete\n");
   settle_done(done, s.reached);
 
   // Sweep 2: verify P and invert, upwards. The wait counts towards its limit.
@@ -53,7 +52,7 @@ uint32_t march_body(Mem& mem, uint16_t kind, void* buffer, uint64_t size, VykTp2
   });
   if (s.rc != kRcOk) return s.rc;
   if (s.cut) *done = end = s.reached;
-  printfx(kTrace, "_MARCH()  Step 2 Complete\n");
+  printfx(kPfTraceText, "_MARCH()  Step 2 Complete\n");
   settle_done(done, s.reached);
 
   // Sweep 3: verify ~P and restore P, downwards.
@@ -67,6 +66,6 @@ uint32_t march_body(Mem& mem, uint16_t kind, void* buffer, uint64_t size, VykTp2
                        "_MARCH()  Step3 Error Classify is enything else.\n");
   });
   if (s.rc != kRcOk || s.cut) return s.rc;
-  printfx(kTrace, "_MARCH()  Step 3 Complete\n");
+  printfx(kPfTraceText, "_MARCH()  Step 3 Complete\n");
   return kRcOk;
 }

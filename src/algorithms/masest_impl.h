@@ -14,7 +14,6 @@ uint32_t masest_body(Mem& mem, uint16_t kind, void* buffer, uint64_t size, VykTp
                      uint64_t* done) {
   using namespace sweep;
   static constexpr uint8_t kInjected[4] = {0xEF, 0xBE, 0xEF, 0xBE};
-  constexpr uint32_t kTrace = kPfFormat | kPfTrace | kPfDebug;
   uint64_t local_done = 0;
   if (done == nullptr) done = &local_done;
 
@@ -22,10 +21,10 @@ uint32_t masest_body(Mem& mem, uint16_t kind, void* buffer, uint64_t size, VykTp
   std::memset(&Error_Details, 0, sizeof Error_Details);
   uint64_t mismatch = kAllOnes;
   uint64_t end = size;
-  printfx(kTrace, "_MASEST()  Used BufferSize 0x%x %x\n", static_cast<unsigned>(size),
+  printfx(kPfTraceText, "_MASEST()  Used BufferSize 0x%x %x\n", static_cast<unsigned>(size),
           static_cast<unsigned>(size >> 32));
   if (buffer == nullptr || size % 16 != 0) {
-    return reject_buffer("_MASEST", size, kPfMsgNo | kPfTrace | kPfDebug);
+    return reject_buffer("_MASEST", size, kPfTraceMsg);
   }
   const uint64_t* plain = pattern_period_table(kind);
   const uint64_t* pairs = pattern_period_table(kind, PeriodForm::kPairs);
@@ -41,7 +40,7 @@ uint32_t masest_body(Mem& mem, uint16_t kind, void* buffer, uint64_t size, VykTp
   });
   if (s.rc != kRcOk) return s.rc;
   if (s.cut) *done = end = s.reached;
-  printfx(kTrace, "_MASEST()  Step 1 Complete\n");
+  printfx(kPfTraceText, "_MASEST()  Step 1 Complete\n");
   settle_done(done, s.reached);
 
   // Sweep 2: each unit, its mirror, the unit again. The first three odd
@@ -53,7 +52,7 @@ uint32_t masest_body(Mem& mem, uint16_t kind, void* buffer, uint64_t size, VykTp
   auto count_passed = [&](uint64_t odd_units) {
     for (; odd_units > 0 && passed < 4; --odd_units) {
       ++passed;
-      printfx(kTrace, passed < 4 ? "_MASEST()  Step2-5 Executed\n" : "    :\n");
+      printfx(kPfTraceText, passed < 4 ? "_MASEST()  Step2-5 Executed\n" : "    :\n");
     }
   };
   s = sweep_up(limit, end, [&](uint64_t from, uint64_t to) {

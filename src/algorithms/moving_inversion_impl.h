@@ -89,15 +89,14 @@ inline void walking_period(uint32_t w, uint32_t* words) {
 template <class Mem>
 uint32_t imove_body(Mem& mem, void* buffer, uint64_t length, VykTp2MemStruct_t* ctl,
                     uint64_t* done) {
-  constexpr uint32_t kTrace = kPfFormat | kPfTrace | kPfDebug;
   uint64_t local_done = 0;
   if (done == nullptr) done = &local_done;
-  printfx(kTrace, "_moving_inversion()  start\n");
+  printfx(kPfTraceText, "_moving_inversion()  start\n");
   *done = 0;
   uint64_t mismatch = sweep::kAllOnes;
   uint32_t r = kRcOk;
   if (buffer == nullptr) {
-    printfx(kTrace, "_moving_inversion()  exp memory adr. error\n");
+    printfx(kPfTraceText, "_moving_inversion()  exp memory adr. error\n");
     return 0xFFFFFFFFu;
   }
   // Half of the low 32 bits, signed; a half that is not whole 8-byte units
@@ -129,6 +128,6 @@ uint32_t imove_body(Mem& mem, void* buffer, uint64_t length, VykTp2MemStruct_t* 
   }
   // A compare error or a cancel ends the test without the end trace.
   if (r != kRcOk) return r;
-  printfx(kTrace, "_moving_inversion()  normal end\n");
+  printfx(kPfTraceText, "_moving_inversion()  normal end\n");
   return r;
 }

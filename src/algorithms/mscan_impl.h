@@ -26,7 +26,7 @@ uint32_t mscan_body(Mem& mem, uint16_t kind, void* buffer, uint64_t size, VykTp2
   uint64_t mismatch = kAllOnes;
   uint64_t end = size;
   if (buffer == nullptr || size % 8 != 0) {
-    return reject_buffer("_MSCAN", size, kPfMsgNo | kPfTrace | kPfDebug | kPfLog1);
+    return reject_buffer("_MSCAN", size, kPfTraceMsg | kPfLogRecord1);
   }
   const uint64_t* pattern = pattern_period_table(kind);
 

@@ -12,8 +12,6 @@
 namespace sweep {
 namespace {
 
-constexpr uint32_t kTraceFlags = kPfTrace | kPfDebug;
-
 // Unit areas of the last reported compare. Static, so that Error_Details,
 // which points at them, stays valid after the algorithm has returned.
 uint8_t g_actual[8];
@@ -22,7 +20,7 @@ uint8_t g_expected[8];
 }  // namespace
 
 void trace_started(const char* name) {
-  printfx(kPfMsgNo | kTraceFlags, "Ixx56", name, "Started");
+  printfx(kPfTraceMsg, "Ixx56", name, "Started");
 }
 
 bool start_wait_expired() {
@@ -65,7 +63,7 @@ uint32_t report_mismatch(const void* actual, const void* expected, uint64_t off,
                          const void* buffer, VykTp2MemStruct_t* ctl, uint64_t* mismatch,
                          const char* other, int arg) {
   const uint32_t rc = VykTp2CompareBuffer(actual, expected, 8, mismatch, ctl, ref, buffer, off);
-  if (rc != kRcOk && rc != kRcCompare) printfx(kPfFormat | kTraceFlags, other, arg);
+  if (rc != kRcOk && rc != kRcCompare) printfx(kPfTraceText, other, arg);
   return rc;
 }
 

@@ -160,8 +160,8 @@ int output_logfile(const char* base, const char* datetime, const char* msgno, co
 }
 
 int printfx(uint32_t flags, const char* fmt_or_msgno, ...) {
-  if (TEST_INF.debug_enabled == 0) flags &= ~kPfDebug;
-  if ((flags & (kPfLog1 | kPfLog2 | kPfTrace | kPfDebug)) == 0) return 0;
+  if (TEST_INF.debug_enabled == 0) flags &= ~kPfDebugLog;
+  if ((flags & (kPfLogRecord1 | kPfLogRecord2 | kPfTraceLog | kPfDebugLog)) == 0) return 0;
   if (fmt_or_msgno == nullptr) return -1;
 
   const uint32_t kind = flags & (kPfFormat | kPfMsgNo);
@@ -195,13 +195,13 @@ int printfx(uint32_t flags, const char* fmt_or_msgno, ...) {
   char stamp[kStampSize];
   create_date_times(stamp, sizeof stamp);
 
-  if ((flags & kPfTrace) != 0 && TEST_INF.trace_log_base[0] != '\0') {
+  if ((flags & kPfTraceLog) != 0 && TEST_INF.trace_log_base[0] != '\0') {
     output_logfile(TEST_INF.trace_log_base, stamp, number, text);
   }
-  if ((flags & kPfDebug) != 0 && TEST_INF.debug_log_base[0] != '\0') {
+  if ((flags & kPfDebugLog) != 0 && TEST_INF.debug_log_base[0] != '\0') {
     output_logfile(TEST_INF.debug_log_base, stamp, number, text);
   }
-  if ((flags & kPfLog1) != 0) transmit_log(1, number, stamp, text);
-  if ((flags & kPfLog2) != 0) transmit_log(2, number, stamp, text);
+  if ((flags & kPfLogRecord1) != 0) transmit_log(1, number, stamp, text);
+  if ((flags & kPfLogRecord2) != 0) transmit_log(2, number, stamp, text);
   return 0;
 }

@@ -3,13 +3,20 @@
 
 #include <cstdint>
 
-// printfx flag bits.
-inline constexpr uint32_t kPfLog1 = 0x0001;
-inline constexpr uint32_t kPfLog2 = 0x0002;
-inline constexpr uint32_t kPfTrace = 0x0004;
-inline constexpr uint32_t kPfDebug = 0x0008;
-inline constexpr uint32_t kPfFormat = 0x1000;
-inline constexpr uint32_t kPfMsgNo = 0x2000;
+// The printfx flag word. Where the text goes (any of these; with none of
+// them printfx does nothing):
+inline constexpr uint32_t kPfLogRecord1 = 0x0001;  // a log record of kind 1 to the controller
+inline constexpr uint32_t kPfLogRecord2 = 0x0002;  // a log record of kind 2 to the controller
+inline constexpr uint32_t kPfTraceLog = 0x0004;    // an entry in the trace log
+inline constexpr uint32_t kPfDebugLog = 0x0008;    // an entry in the debug log, with -debug only
+// What the second argument is (exactly one of these):
+inline constexpr uint32_t kPfFormat = 0x1000;  // a format; the entry's number is 00000
+inline constexpr uint32_t kPfMsgNo = 0x2000;   // a message number; its table text is the format
+// The flag words most calls use.
+inline constexpr uint32_t kPfBothLogs = kPfTraceLog | kPfDebugLog;
+inline constexpr uint32_t kPfTraceText = kPfFormat | kPfBothLogs;  // a trace line
+inline constexpr uint32_t kPfTraceMsg = kPfMsgNo | kPfBothLogs;    // a message to both logs
+inline constexpr uint32_t kPfDebugText = kPfFormat | kPfDebugLog;  // a debug-log-only line
 
 int printfx(uint32_t flags, const char* fmt_or_msgno, ...);
 char* snprintfx(char* buf, uint32_t size, const char* fmt, ...)

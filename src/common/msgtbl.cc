@@ -106,7 +106,7 @@ bool same_number(const char* a, const char* b) {
 
 void open_error(const char* path, const File& in) {
   char err[128];
-  printfx(0x100D, "get_msgtbl()  fopen error%s, %s \n", path,
+  printfx(kPfTraceText | kPfLogRecord1, "get_msgtbl()  fopen error%s, %s \n", path,
           in.refused != nullptr ? in.refused : sys_error_text(errno, err, sizeof err));
 }
 
@@ -166,14 +166,14 @@ int get_msgtbl(const char* file_name) {
       if (entry) ++count;
     }
     if (lines >= kMaxLines || count == 0) {
-      printfx(0x100D, "get_msgtbl()  i=10000 or line 0 error\n");
+      printfx(kPfTraceText | kPfLogRecord1, "get_msgtbl()  i=10000 or line 0 error\n");
       return -1;
     }
   }
 
   intptr_t block = tp_area_ctl(kAreaAlloc, count * sizeof(MsgEntry));
   if (block == 0 || block == -1) {
-    printfx(0x100D, "get_msgtbl()  MEM_GET error\n");
+    printfx(kPfTraceText | kPfLogRecord1, "get_msgtbl()  MEM_GET error\n");
     return -1;
   }
   auto* table = reinterpret_cast<MsgEntry*>(block);
@@ -196,7 +196,8 @@ int get_msgtbl(const char* file_name) {
       // or write memory when it is formatted: it is left out, so its number
       // prints as a number missing from the table does.
       if (msg_text_fit(table[stored].msgno, table[stored].text) < 0) {
-        printfx(0x100C, "get_msgtbl()  entry %s refused: its conversions do not fit its calls\n",
+        printfx(kPfTraceText,
+                "get_msgtbl()  entry %s refused: its conversions do not fit its calls\n",
                 table[stored].msgno);
         continue;
       }
@@ -207,7 +208,7 @@ int get_msgtbl(const char* file_name) {
   TEST_INF.msgtbl_count = stored;
 
   for (uint32_t i = 0; i < stored; ++i) {
-    printfx(0x1008, "%s %s\n", table[i].msgno, table[i].text);
+    printfx(kPfDebugText, "%s %s\n", table[i].msgno, table[i].text);
   }
   return 0;
 }

@@ -189,7 +189,7 @@ char* create_msg_header(int kind, char* buf, uint32_t size, uint32_t status) {
     default:
       break;
   }
-  printfx(0x1008, "strings : %s\n", buf);
+  printfx(kPfDebugText, "strings : %s\n", buf);
   return buf;
 }
 
@@ -266,10 +266,12 @@ intptr_t put_error_list(int level) {
   out.line("%s", kEquals78);
 
   if (TEST_INF.test_mode.load() == kModePatrol) {
-    printfx(0x1002, "[[[[ PATROL DIAGNOSIS RESULT ]]]] Start:%s, Error:%s\n", start, e.edate);
-    printfx(0x1002, " PROGRAM : %s\n", create_msg_header(3, header, sizeof header, 4));
-    printfx(0x1002, " DEVICE  : %s\n", list_device());
-    printfx(0x1002, " ERROR   : %s\n", e.etitle);
+    printfx(kPfFormat | kPfLogRecord2, "[[[[ PATROL DIAGNOSIS RESULT ]]]] Start:%s, Error:%s\n",
+            start, e.edate);
+    printfx(kPfFormat | kPfLogRecord2, " PROGRAM : %s\n",
+            create_msg_header(3, header, sizeof header, 4));
+    printfx(kPfFormat | kPfLogRecord2, " DEVICE  : %s\n", list_device());
+    printfx(kPfFormat | kPfLogRecord2, " ERROR   : %s\n", e.etitle);
   }
   const uint32_t extra = (level & 1) != 0 ? 0x4 : 0;
   claim_final_status();

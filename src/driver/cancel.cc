@@ -185,16 +185,16 @@ namespace {
 
 void finish_cancel(bool test_stopped) {
   if (Ex_pmem_FIND == 1) {
-    printfx(0x100C, "_Cancel()  PMEM read done..=0x%llx\n",
+    printfx(kPfTraceText, "_Cancel()  PMEM read done..=0x%llx\n",
             static_cast<unsigned long long>(Ex_dwlDebug_MSize.load()));
   }
-  printfx(0x200D, "Ixx90", "memtest");
+  printfx(kPfTraceMsg | kPfLogRecord1, "Ixx90", "memtest");
 
   if (test_stopped) {
     void* chunk = Ex_lpCommittedBuffer.load();
     if (chunk != nullptr) {
       VykTp2FreeMemoryChunk(chunk);
-      printfx(0x100C, "_Cancel()  CommittedBuffer Free(adr=%x size=%x)\n",
+      printfx(kPfTraceText, "_Cancel()  CommittedBuffer Free(adr=%x size=%x)\n",
               static_cast<unsigned>(reinterpret_cast<uintptr_t>(chunk)),
               Ex_Committed_dwSize.load());
       Ex_lpCommittedBuffer = nullptr;
@@ -204,14 +204,14 @@ void finish_cancel(bool test_stopped) {
       std::free(bpPtnData);
       lpTempString = nullptr;
       bpPtnData = nullptr;
-      printfx(0x100C, "_Cancel() lpTempString, bpPtnData Free\n");
+      printfx(kPfTraceText, "_Cancel() lpTempString, bpPtnData Free\n");
     }
   }
 
   const uint32_t level = Ex_dwTestLevel.load();
   if (level >= 1 && level <= 3 && Ex_Thread_End_f == 0) {
     Ex_Thread_End_f = 1;
-    printfx(0x100C, "_Cancel()  Terminate Thread(exitcode=0x%x)\n", 0u);
+    printfx(kPfTraceText, "_Cancel()  Terminate Thread(exitcode=0x%x)\n", 0u);
     // The areas (message table, list buffers) are left to the process end:
     // the progress thread may still be formatting a record, and nothing of
     // them is needed again before the exit below.
@@ -220,8 +220,8 @@ void finish_cancel(bool test_stopped) {
   // so no running record comes after the Canceled one.
   progress_quiesce();
   const uint64_t tkind = Ex_dwDebug_TKind.load();
-  printfx(0x100C, "_Cancel() Ex_dwDebug_TKind=0x%08x%08x\n", static_cast<unsigned>(tkind >> 32),
-          static_cast<unsigned>(tkind));
+  printfx(kPfTraceText, "_Cancel() Ex_dwDebug_TKind=0x%08x%08x\n",
+          static_cast<unsigned>(tkind >> 32), static_cast<unsigned>(tkind));
   transmit_status(2, 0, 0, nullptr);
   std::fflush(nullptr);
   if (CancelExitFn fn = g_exit_fn.load()) fn(2);

@@ -57,13 +57,14 @@ void* VykTp2GetMemoryChunk(uint32_t size, uint32_t* status) {
   // the algorithms write every byte they test themselves.
   void* chunk = g_alloc.load()(size);
   if (chunk == nullptr) {
-    printfx(0x200D, "Exx58", "_GetMemoryChunk()  Memory Alloc Error Occurred(0x", size, ")");
+    printfx(kPfTraceMsg | kPfLogRecord1, "Exx58",
+            "_GetMemoryChunk()  Memory Alloc Error Occurred(0x", size, ")");
     if (status) *status = kRcSyscall;
     return nullptr;
   }
   // The address is shown by its low 32 bits: the whole address on the 32-bit
   // target, and a well-defined argument for %x on a 64-bit build.
-  printfx(0x100C, "_GetMemoryChunk()  Allocation Data pVirtualPtr=0x%x dwSize=0x%x\n",
+  printfx(kPfTraceText, "_GetMemoryChunk()  Allocation Data pVirtualPtr=0x%x dwSize=0x%x\n",
           static_cast<unsigned>(reinterpret_cast<uintptr_t>(chunk)), size);
   if (status) *status = kRcOk;
   return chunk;

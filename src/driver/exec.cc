@@ -104,7 +104,7 @@ void final_report(int32_t r) {
     return;
   }
   if (r == 4) {
-    printfx(0x100C, "_main()  memtest return end(canceled ..)\n");
+    printfx(kPfTraceText, "_main()  memtest return end(canceled ..)\n");
     return;
   }
   const bool aborted = (Ex_error_list_level.load() & kAbortLevel) != 0;
@@ -152,7 +152,7 @@ int memtest_main(int argc, char** argv) {
   Ex_dwTestLevel = 0;
   int32_t r = memtest_exec(argc, argv);
   if (Ex_ret_thread_memtest != 1) r = Ex_ret_thread_memtest;
-  printfx(0x100C, "main()  memtest_exec() return=%d\n", r);
+  printfx(kPfTraceText, "main()  memtest_exec() return=%d\n", r);
   if (!memtest_claim_end()) park_forever();
   final_report(r);
   return r;
@@ -185,7 +185,7 @@ int32_t memtest_exec(int argc, char** argv) {
   ParamStruct = ParamStruct_t{};
   VykTp2MemStruct.param = &ParamStruct;
   Ex_MemStruct = &VykTp2MemStruct;
-  printfx(0x200C, "Ixx07", "Memory Test");
+  printfx(kPfTraceMsg, "Ixx07", "Memory Test");
 
   int32_t r = Pre_Getp_ForProgress(argv);
   if (r == 4) {
@@ -224,14 +224,14 @@ int32_t memtest_exec(int argc, char** argv) {
         start_helper_thread(&progress_thread, &thread_memtest, reinterpret_cast<void*>(arg), false);
     thread_created = create_result == 0;
   }
-  printfx(0x100C, "memtest_exec()  pthread_create ret1=%d ret2=%d\n", 0, create_result);
+  printfx(kPfTraceText, "memtest_exec()  pthread_create ret1=%d ret2=%d\n", 0, create_result);
 
   nonthread_memtest();
   if (thread_created) pthread_join(progress_thread, nullptr);
   cancel_checkpoint();
 
   r = static_cast<int32_t>(Ex_dwReturnValue.load());
-  printfx(0x200C, r == 1 ? "Ixx08" : "Ixx09", "Memory Test");
+  printfx(kPfTraceMsg, r == 1 ? "Ixx08" : "Ixx09", "Memory Test");
   release_areas_at_end();
   return r;
 }
@@ -252,7 +252,7 @@ uint32_t nonthread_memtest() {
       break;
     }
     r = VYTMEM_Main(Ex_dwTestLevel, limit, Ex_argc, Ex_argv);
-    printfx(0x100C, "nonthread_memtest()  VYTMEM_Main return code=0x%x\n", r);
+    printfx(kPfTraceText, "nonthread_memtest()  VYTMEM_Main return code=0x%x\n", r);
     Ex_ret_thread_memtest = static_cast<int32_t>(r);
     if (r != 1) break;
     if (execute_size_used == 1 && execute_time != 600000 && execute_time != 770000) {

@@ -62,7 +62,7 @@ SweepPlan sweep_plan(const ParamStruct_t& param, const uint8_t* sel) {
       if (sel[i] != kAlgoSelected) continue;
       plan.first = static_cast<uint16_t>(kAlgoMscan + i);
       plan.count = kAlgoCount - i;
-      printfx(0x100C, "_NonPSE36MemoryTest()  One by one: algorithms %u to %u (sweeps=%u)\n",
+      printfx(kPfTraceText, "_NonPSE36MemoryTest()  One by one: algorithms %u to %u (sweeps=%u)\n",
               static_cast<unsigned>(plan.first), static_cast<unsigned>(kAlgoImove),
               static_cast<unsigned>(plan.count));
       break;
@@ -82,31 +82,31 @@ bool run_algorithm(uint16_t algo, uint16_t kind, void* chunk, uint32_t size, Vyk
   switch (algo) {
     case kAlgoMscan:
       *r = VykTp2MSCAN(kind, chunk, size, ctl, &done[0]);
-      printfx(0x100C, "_NonPSE36MemoryTest()  MSCAN done..=0x%llx\n",
+      printfx(kPfTraceText, "_NonPSE36MemoryTest()  MSCAN done..=0x%llx\n",
               static_cast<unsigned long long>(done[0]));
       return true;
     case kAlgoMarch:
       if (whole) return false;  // WHOLE mode never runs MARCH
       *r = VykTp2MARCH(kind, chunk, size, ctl, &done[1]);
-      printfx(0x100C, "_NonPSE36MemoryTest()  MARCH done..=0x%llx\n",
+      printfx(kPfTraceText, "_NonPSE36MemoryTest()  MARCH done..=0x%llx\n",
               static_cast<unsigned long long>(done[1]));
       return true;
     case kAlgoMasest:
       *r = VykTp2MASEST(kind, chunk, size, ctl, &done[2]);
-      printfx(0x100C, "_NonPSE36MemoryTest()  MASEST done..=0x%llx\n",
+      printfx(kPfTraceText, "_NonPSE36MemoryTest()  MASEST done..=0x%llx\n",
               static_cast<unsigned long long>(done[2]));
       return true;
     case kAlgoBmove:
       *r = VykTp2BMOVE(kind, chunk, size, ctl, 0, &done[3]);
-      printfx(0x100C, "_NonPSE36MemoryTest()  BMOVE done..=0x%llx\n",
+      printfx(kPfTraceText, "_NonPSE36MemoryTest()  BMOVE done..=0x%llx\n",
               static_cast<unsigned long long>(done[3]));
       return true;
     default: {  // kAlgoImove: the whole chunk in WHOLE mode, else its first half
-      printfx(0x2008, "Ixx57", "_NonPSE36MemoryTest", "Committed User Memory adr=", chunk,
-              "size=0x", static_cast<unsigned>(size));
+      printfx(kPfMsgNo | kPfDebugLog, "Ixx57", "_NonPSE36MemoryTest",
+              "Committed User Memory adr=", chunk, "size=0x", static_cast<unsigned>(size));
       const uint64_t length = whole ? size : size / 2;
       *r = Vyk_moving_inversion(chunk, length, ctl, &done[4]);
-      printfx(0x100C, "_NonPSE36MemoryTest()  Moving Inversion done..=0x%x\n",
+      printfx(kPfTraceText, "_NonPSE36MemoryTest()  Moving Inversion done..=0x%x\n",
               static_cast<unsigned>(done[4]));
       return true;
     }
@@ -146,8 +146,8 @@ void report_alloc_failure(uint32_t size) {
   Error_Details.device_text = TEST_INF.device_name;
   std::strncpy(Error_Details.function_name, "VirtualAlloc",
                sizeof(Error_Details.function_name) - 1);
-  printfx(0x100D, "_NonPSE36MemoryTest()  WARNNING ! CommitMemory 0x%xByte Couldn't Allocate\n",
-          size);
+  printfx(kPfTraceText | kPfLogRecord1,
+          "_NonPSE36MemoryTest()  WARNNING ! CommitMemory 0x%xByte Couldn't Allocate\n", size);
   VykTp2MemErrorDisp(&Error_Details);
 }
 
@@ -174,7 +174,7 @@ PassEnd run_sweeps(VykTp2MemStruct_t* ctl, uint64_t* counters, uint64_t* done, u
       const uint16_t algo = ctl->algo_no.load();
       if (algo == kAlgoPmem) {
         *r = VykTp2PMEMRead(chunk64, counters, ctl, &done[kImoveIndex]);
-        printfx(0x100C, "_NonPSE36MemoryTest()  PMEM read done..=0x%llx\n",
+        printfx(kPfTraceText, "_NonPSE36MemoryTest()  PMEM read done..=0x%llx\n",
                 static_cast<unsigned long long>(Ex_dwlDebug_MSize.load()));
         return PassEnd::kFinish;
       }
@@ -227,14 +227,14 @@ uint32_t VykTp2NonPSE36MemoryTest(VykTp2MemStruct_t* ctl, uint64_t* counters, ui
   }
   TEST_INF.pass_count.store(Ex_pass_cnt.load());
   ctl->algo_no.store(0);
-  printfx(0x200C, "Ixx56", "_NonPSE36MemoryTest", "Releasing user Memory");
-  printfx(0x200C, "Ixx56", "_NonPSE36MemoryTest", "Ended");
+  printfx(kPfTraceMsg, "Ixx56", "_NonPSE36MemoryTest", "Releasing user Memory");
+  printfx(kPfTraceMsg, "Ixx56", "_NonPSE36MemoryTest", "Ended");
   return r;
 }
 
 uint32_t VykTp2Mem(VykTp2MemStruct_t* ctl, uint64_t* counters, uint64_t* done, uint8_t* sel) {
   uint32_t r = kRcOk;
-  printfx(0x200C, "Ixx56", "VykTp2Mem", "Started");
+  printfx(kPfTraceMsg, "Ixx56", "VykTp2Mem", "Started");
   const ParamStruct_t& param = *ctl->param;
   const bool user_memory = param.wUseMode == kUseAll || param.wUseMode == kUseUser;
   if (ctl->use_nonpse != 0 && user_memory) {
@@ -243,7 +243,7 @@ uint32_t VykTp2Mem(VykTp2MemStruct_t* ctl, uint64_t* counters, uint64_t* done, u
 
     if (param.wDataMode == kDataAll || param.wDataMode == kDataCrossTalk) {
       ctl->data_kind.store(kDataCrossTalk);
-      printfx(0x200C, "Ixx56", "VykTp2Mem", "Executing NonPSE for CROSS TALK Data Pattern");
+      printfx(kPfTraceMsg, "Ixx56", "VykTp2Mem", "Executing NonPSE for CROSS TALK Data Pattern");
       const uint64_t start = memtest_GetTickCount();
       r = VykTp2NonPSE36MemoryTest(ctl, counters, done, sel, 1);
       if (r != kRcOk) return r;
@@ -253,7 +253,7 @@ uint32_t VykTp2Mem(VykTp2MemStruct_t* ctl, uint64_t* counters, uint64_t* done, u
     ctl->algo_no.store(0);
     if (param.wDataMode == kDataAll || param.wDataMode == kDataRepeat) {
       ctl->data_kind.store(kDataRepeat);
-      printfx(0x200C, "Ixx56", "VykTp2Mem", "Executing NonPSE for REPEATE Data Pattern");
+      printfx(kPfTraceMsg, "Ixx56", "VykTp2Mem", "Executing NonPSE for REPEATE Data Pattern");
       const uint64_t start = memtest_GetTickCount();
       const uint32_t pattern_pass = param.wDataMode == kDataAll ? 2 : 1;
       r = VykTp2NonPSE36MemoryTest(ctl, counters, done, sel, pattern_pass);
@@ -264,7 +264,7 @@ uint32_t VykTp2Mem(VykTp2MemStruct_t* ctl, uint64_t* counters, uint64_t* done, u
   ctl->mem_kind = 0;
   ctl->algo_no.store(0);
   ctl->data_kind.store(0);
-  printfx(0x200C, "Ixx56", "VykTp2Mem", "Ended");
+  printfx(kPfTraceMsg, "Ixx56", "VykTp2Mem", "Ended");
   return r;
 }
 
@@ -287,7 +287,7 @@ uint32_t VYTMEM_Main(uint32_t level, uint32_t single_run, int argc, char** argv)
   for (int i = 1, k = 0; argv != nullptr && i < argc && k < 4 && argv[i] != nullptr; ++i, ++k) {
     shown[k] = argv[i];
   }
-  printfx(0x100C, "memtest argv= %s %s %s %s\n", shown[0], shown[1], shown[2], shown[3]);
+  printfx(kPfTraceText, "memtest argv= %s %s %s %s\n", shown[0], shown[1], shown[2], shown[3]);
 
   ctl->dwTestLevel = level;
   ctl->single_run = single_run;
@@ -316,12 +316,13 @@ uint32_t VYTMEM_Main(uint32_t level, uint32_t single_run, int argc, char** argv)
   }
 
   if (execute_waitsec_used.load() == 1 && level != 0) {
-    printfx(0x100C, "VYTMEM_Main()  WaitSec Setting Existed(SleepTime=Per %d[Sec.] )\n",
+    printfx(kPfTraceText, "VYTMEM_Main()  WaitSec Setting Existed(SleepTime=Per %d[Sec.] )\n",
             static_cast<int>(execute_waitsec.load()));
   }
 
   r = VykTp2Mem(ctl, &dwDebug_TKind, algo_done, algo_array);
-  printfx(0x100C, "_Main()  dwDebug_TKind=0x%08x%08x\n", static_cast<unsigned>(dwDebug_TKind >> 32),
+  printfx(kPfTraceText, "_Main()  dwDebug_TKind=0x%08x%08x\n",
+          static_cast<unsigned>(dwDebug_TKind >> 32),
           static_cast<unsigned>(dwDebug_TKind & 0xFFFFFFFFu));
   return r;
 }

@@ -104,7 +104,7 @@ void runtime_apply(uint32_t n, const char* trace_fmt) {
   TEST_INF.runtime = n;
   execute_time = static_cast<uint32_t>(n * 1000u);  // formed in 32 bits
   execute_time_used = 1;
-  printfx(kTraceFlags, trace_fmt, static_cast<int>(n),
+  printfx(kPfTraceText, trace_fmt, static_cast<int>(n),
           static_cast<unsigned long long>(execute_time),
           static_cast<int>(execute_time_used.load()));
   if (execute_infinity_used.load() == 1) execute_time = kEndlessTime;

@@ -7,7 +7,6 @@
 
 namespace memtest_params {
 
-inline constexpr uint32_t kTraceFlags = 0x100C;  // trace and debug log
 inline constexpr uint64_t kDefaultSize = 0x200000;
 inline constexpr uint64_t kPmemBlockSize = 0x4000000;
 inline constexpr uint64_t kEndlessTime = 0x3E7FFFFFC18ULL;  // (2^32 - 1) s in ms

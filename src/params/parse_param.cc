@@ -15,7 +15,6 @@ namespace {
 
 using memtest_params::equals_ci;
 using memtest_params::kDefaultSize;
-using memtest_params::kTraceFlags;
 using memtest_params::ParamText;
 using memtest_params::starts_with_ci;
 
@@ -189,7 +188,7 @@ uint32_t parse_sa(Parse& p, std::string_view rest) {
   // An SA area over 64 GiB is refused as a bad SA number rather than ending
   // the parse early with the later checks skipped.
   if (static_cast<uint64_t>(ParamStruct.dwSaValue) * p.ctl->size_unit > kSaLimit) {
-    printfx(kTraceFlags, "_ParseParam()  SA over 64GB(dwSaValue=%u size_unit=0x%x)\n",
+    printfx(kPfTraceText, "_ParseParam()  SA over 64GB(dwSaValue=%u size_unit=0x%x)\n",
             ParamStruct.dwSaValue, p.ctl->size_unit);
     return kErrSaNumber;
   }
@@ -246,14 +245,14 @@ void set_defaults(VykTp2MemStruct_t* ctl) {
 // test the controller never asked for.
 bool join_or_refuse(ParamText& text, char** argv, int max_args, char sep) {
   if (text.join(argv, max_args, sep)) return true;
-  printfx(kTraceFlags, "_ParseParam()  Parameter text over 2047 characters\n");
+  printfx(kPfTraceText, "_ParseParam()  Parameter text over 2047 characters\n");
   return false;
 }
 
 uint32_t slash_pass(Parse& p, char** argv) {
   ParamText text;
   if (!text.allocate()) {
-    printfx(kTraceFlags, "ParseParam2() malloc error\n");
+    printfx(kPfTraceText, "ParseParam2() malloc error\n");
     return kRcParam;
   }
   if (!join_or_refuse(text, argv, memtest_params::kSlashPassArgs, '/')) return kRcParam;
@@ -274,7 +273,7 @@ uint32_t slash_pass(Parse& p, char** argv) {
 uint32_t dash_pass(Parse& p, char** argv, uint32_t* error_number) {
   ParamText text;
   if (!text.allocate()) {
-    printfx(kTraceFlags, "ParseParam2() malloc error 2\n");
+    printfx(kPfTraceText, "ParseParam2() malloc error 2\n");
     return kRcParam;
   }
   if (!join_or_refuse(text, argv, memtest_params::kDashPassArgs, '-')) return kRcParam;
@@ -309,7 +308,7 @@ uint32_t VykTp2ParseParam2(char** argv, VykTp2MemStruct_t* ctl, uint8_t* algo_ar
   if (rc != kRcOk) return rc;
 
   if (ParamStruct.wUseMode == kUsePse36 || ParamStruct.wUseMode == kUseAll) {
-    printfx(kTraceFlags, "_ParseParam()  PSE36 Mode is not Supported.\n");
+    printfx(kPfTraceText, "_ParseParam()  PSE36 Mode is not Supported.\n");
     *error_number = kErrNoPse36;
     return kRcParam;
   }
@@ -318,12 +317,12 @@ uint32_t VykTp2ParseParam2(char** argv, VykTp2MemStruct_t* ctl, uint8_t* algo_ar
     ParamStruct.dwSize = memtest_params::kPmemBlockSize;
     ParamStruct.dwlSize = memtest_params::kPmemBlockSize;
   }
-  printfx(kTraceFlags, "_ParseParam() Normal End(dwSize=0x%llx dwlSize=0x%llx)\n",
+  printfx(kPfTraceText, "_ParseParam() Normal End(dwSize=0x%llx dwlSize=0x%llx)\n",
           static_cast<unsigned long long>(ParamStruct.dwSize),
           static_cast<unsigned long long>(ParamStruct.dwlSize));
-  printfx(kTraceFlags, "_ParseParam() algo_array[]={%d %d %d %d %d }\n", algo_array[0],
+  printfx(kPfTraceText, "_ParseParam() algo_array[]={%d %d %d %d %d }\n", algo_array[0],
           algo_array[1], algo_array[2], algo_array[3], algo_array[4]);
-  printfx(kTraceFlags, "_ParseParam() Start Physical Address(from PA Param.)=0x%llx\n",
+  printfx(kPfTraceText, "_ParseParam() Start Physical Address(from PA Param.)=0x%llx\n",
           static_cast<unsigned long long>(Ex_test_ad));
   return kRcOk;
 }

@@ -15,7 +15,6 @@ namespace {
 
 using memtest_params::equals_ci;
 using memtest_params::kDefaultSize;
-using memtest_params::kTraceFlags;
 using memtest_params::ParamText;
 using memtest_params::starts_with_ci;
 
@@ -153,11 +152,11 @@ constexpr Keyword kSelectionKeywords[] = {
 // over-long text.
 bool open_text(ParamText& text, char** argv, char sep, const char* malloc_trace) {
   if (!text.allocate()) {
-    printfx(kTraceFlags, malloc_trace);
+    printfx(kPfTraceText, malloc_trace);
     return false;
   }
   if (!text.join(argv, memtest_params::kSlashPassArgs, sep)) {
-    printfx(kTraceFlags, "Pre_Getp_ForProgress()  Parameter text over 2047 characters, cut\n");
+    printfx(kPfTraceText, "Pre_Getp_ForProgress()  Parameter text over 2047 characters, cut\n");
   }
   return true;
 }
@@ -219,7 +218,7 @@ int32_t Pre_Getp_ForProgress(char** argv) {
   Algo_Count_ForProgress = s.algo_named ? 1 + marked : 1;
   const uint64_t size = Total_Execute_Size;
   Total_Execute_Size = size * Algo_Count_ForProgress * s.data_factor;
-  printfx(kTraceFlags, "Pre_Getp_ForProgress()  Total_Execute_Size=0x%llx(0x%llx * %d * %d)\n",
+  printfx(kPfTraceText, "Pre_Getp_ForProgress()  Total_Execute_Size=0x%llx(0x%llx * %d * %d)\n",
           static_cast<unsigned long long>(Total_Execute_Size),
           static_cast<unsigned long long>(size), static_cast<int>(Algo_Count_ForProgress),
           static_cast<int>(s.data_factor));

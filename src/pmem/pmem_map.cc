@@ -16,7 +16,6 @@ namespace {
 
 using ull = unsigned long long;
 
-constexpr uint32_t kTrace = 0x100C;
 constexpr uint64_t kProbeEnd = 0x400000000ull;      // 16 GiB
 constexpr uint64_t kProbeStep = 0x10000;            // 64 KiB
 constexpr uint64_t kSeekTraceStep = 0x10000000;     // 256 MiB
@@ -43,11 +42,11 @@ FirstEight first_eight(bool ends) {
 
 // Closes the open region at `address`; the table then has one more entry.
 void close_region(uint64_t address, const char* how) {
-  printfx(kTrace, "get_exec_time()  tentative fail to %s Ex_jend_addr=%llx Ex_jump_cnt=%x\n", how,
-          ull{address}, Ex_jump_cnt);
+  printfx(kPfTraceText, "get_exec_time()  tentative fail to %s Ex_jend_addr=%llx Ex_jump_cnt=%x\n",
+          how, ull{address}, Ex_jump_cnt);
   jaddr_t[Ex_jump_cnt].end = address;
   ++Ex_jump_cnt;
-  printfx(kTrace, "get_exec_time()  tentative fail to %s Ex_jump_cnt INC.. -->%x\n", how,
+  printfx(kPfTraceText, "get_exec_time()  tentative fail to %s Ex_jump_cnt INC.. -->%x\n", how,
           Ex_jump_cnt);
 }
 
@@ -66,7 +65,7 @@ void probe_regions(int fd) {
       if (ok && !readable) {
         jaddr_t[Ex_jump_cnt].start = address;
         readable = true;
-        printfx(kTrace,
+        printfx(kPfTraceText,
                 "get_exec_time()  tentative read OK !! again .. Ex_jump_addr=%llx Ex_jump_cnt=%x\n",
                 ull{address}, Ex_jump_cnt);
       } else if (!ok && readable) {
@@ -76,12 +75,12 @@ void probe_regions(int fd) {
     } else {
       const int err = errno;
       if (address % kSeekTraceStep == 0 && address < kSeekTraceEnd) {
-        printfx(kTrace,
+        printfx(kPfTraceText,
                 "get_exec_time()  tentative lseek err. addr=%llx rtn=%llx errno=%d ( Fail to seek "
                 ".. )\n",
                 ull{address}, static_cast<ull>(reached), err);
         const FirstEight s = first_eight(false);
-        printfx(kTrace,
+        printfx(kPfTraceText,
                 "get_exec_time()  Ex_jump_addr[]={%llx,%llx,%llx,%llx,%llx,%llx,%llx,%llx}\n",
                 s.v[0], s.v[1], s.v[2], s.v[3], s.v[4], s.v[5], s.v[6], s.v[7]);
       }
@@ -93,7 +92,7 @@ void probe_regions(int fd) {
     // The regions after it are not read, and the estimate covers exactly the
     // regions that the read passes walk.
     if (Ex_jump_cnt == kPmemRegionSlots) {
-      printfx(kTrace, "get_exec_time()  region table full (%u entries) at %llx, probe ends\n",
+      printfx(kPfTraceText, "get_exec_time()  region table full (%u entries) at %llx, probe ends\n",
               kPmemRegionSlots, ull{address});
       return;
     }
@@ -103,7 +102,7 @@ void probe_regions(int fd) {
   // jumped to, and an all-readable map would estimate 0 seconds. The read
   // passes go on past 16 GiB until a read fails, as at the end of any region.
   if (readable) {
-    printfx(kTrace, "get_exec_time()  still readable at the probe end Ex_jend_addr=%llx\n",
+    printfx(kPfTraceText, "get_exec_time()  still readable at the probe end Ex_jend_addr=%llx\n",
             ull{kProbeEnd});
     jaddr_t[Ex_jump_cnt].end = kProbeEnd;
     ++Ex_jump_cnt;
@@ -113,7 +112,7 @@ void probe_regions(int fd) {
 // Seconds for one round: 2 for a region under one block, otherwise the
 // WAITSEC pause after every 64 MiB block plus a read rate of 128 MiB/s.
 void estimate_round(uint64_t* ex_sec) {
-  printfx(kTrace, "get_exec_time()  through 0  *ex_sec=%llx\n", ull{*ex_sec});
+  printfx(kPfTraceText, "get_exec_time()  through 0  *ex_sec=%llx\n", ull{*ex_sec});
   for (uint32_t i = 0; i < Ex_jump_cnt; ++i) {
     const uint64_t size = jaddr_t[i].end - jaddr_t[i].start;
     if (size < kPmemBlockBytes) {
@@ -121,13 +120,14 @@ void estimate_round(uint64_t* ex_sec) {
       continue;
     }
     *ex_sec += (size >> 26) * execute_waitsec.load();
-    printfx(kTrace, "get_exec_time()  through %d  jaddr0=%llx jaddr1=%llx\n", static_cast<int>(i),
-            ull{jaddr_t[i].start}, ull{jaddr_t[i].end});
-    printfx(kTrace, "get_exec_time()  through %d  Ex_jump_cnt=%x execute_waitsec=%x *ex_sec=%llx\n",
+    printfx(kPfTraceText, "get_exec_time()  through %d  jaddr0=%llx jaddr1=%llx\n",
+            static_cast<int>(i), ull{jaddr_t[i].start}, ull{jaddr_t[i].end});
+    printfx(kPfTraceText,
+            "get_exec_time()  through %d  Ex_jump_cnt=%x execute_waitsec=%x *ex_sec=%llx\n",
             static_cast<int>(i), Ex_jump_cnt, execute_waitsec.load(), ull{*ex_sec});
     *ex_sec += size >> 27;
   }
-  printfx(kTrace, "get_exec_time()  through 20  *ex_sec=%llx\n", ull{*ex_sec});
+  printfx(kPfTraceText, "get_exec_time()  through 20  *ex_sec=%llx\n", ull{*ex_sec});
 }
 
 }  // namespace
@@ -151,21 +151,23 @@ int32_t get_exec_time(uint64_t* ex_sec) {
   // ABORT makes the open count as failed even when the device opened.
   const bool opened = fd >= 0 && Fake_Err[5] != 1;
   if (!opened) {
-    printfx(kTrace, "get_exec_time()  open error fd=%d errno=%d\n", fd, open_errno);
+    printfx(kPfTraceText, "get_exec_time()  open error fd=%d errno=%d\n", fd, open_errno);
     pmem_report_open_error("open (get_exec_time)");
   } else {
     probe_regions(fd);
     const int count = static_cast<int>(Ex_jump_cnt);
     const FirstEight s = first_eight(false);
-    printfx(kTrace, "get_exec_time()  Ex_jump_addr[%d]={%llx,%llx,%llx,%llx,%llx,%llx,%llx,%llx}\n",
-            count, s.v[0], s.v[1], s.v[2], s.v[3], s.v[4], s.v[5], s.v[6], s.v[7]);
+    printfx(kPfTraceText,
+            "get_exec_time()  Ex_jump_addr[%d]={%llx,%llx,%llx,%llx,%llx,%llx,%llx,%llx}\n", count,
+            s.v[0], s.v[1], s.v[2], s.v[3], s.v[4], s.v[5], s.v[6], s.v[7]);
     const FirstEight e = first_eight(true);
-    printfx(kTrace, "get_exec_time()  Ex_jend_addr[%d]={%llx,%llx,%llx,%llx,%llx,%llx,%llx,%llx}\n",
-            count, e.v[0], e.v[1], e.v[2], e.v[3], e.v[4], e.v[5], e.v[6], e.v[7]);
+    printfx(kPfTraceText,
+            "get_exec_time()  Ex_jend_addr[%d]={%llx,%llx,%llx,%llx,%llx,%llx,%llx,%llx}\n", count,
+            e.v[0], e.v[1], e.v[2], e.v[3], e.v[4], e.v[5], e.v[6], e.v[7]);
     estimate_round(ex_sec);
   }
   if (fd >= 0) dev.close(fd);
-  printfx(kTrace, "get_exec_time()  end..  *ex_sec=%llx\n", ull{*ex_sec});
+  printfx(kPfTraceText, "get_exec_time()  end..  *ex_sec=%llx\n", ull{*ex_sec});
   return opened ? 0 : kOpenFailed;
 }
 
@@ -197,18 +199,19 @@ uint32_t search_next_region(VykTp2MemStruct_t* /*ctl*/, uint64_t* address) {
     int64_t reached = 0;
     if (!seek_to(Ex_found_fd, a, &reached)) {
       const int err = errno;
-      printfx(kTrace,
+      printfx(kPfTraceText,
               "search_next_region()  tentative lseek err. addr=%llx rtn=%llx errno=%d ( Fail to "
               "seek .. )\n",
               ull{a}, static_cast<ull>(reached), err);
-      printfx(kTrace, "search_next_region()  Ex_sr_jump_cnt=%d Ex_jump_cnt=%d\n",
+      printfx(kPfTraceText, "search_next_region()  Ex_sr_jump_cnt=%d Ex_jump_cnt=%d\n",
               static_cast<int>(Ex_sr_jump_cnt), static_cast<int>(Ex_jump_cnt));
       if (Ex_sr_jump_cnt >= Ex_jump_cnt) {
-        printfx(kTrace, "search_next_region()  tentative lseek err. occurred, return for lap !\n");
+        printfx(kPfTraceText,
+                "search_next_region()  tentative lseek err. occurred, return for lap !\n");
         result = kPmemLap;
         break;
       }
-      printfx(kTrace, "search_next_region()  tentative lseek Ex_jump_addr[%d]=%llx\n",
+      printfx(kPfTraceText, "search_next_region()  tentative lseek Ex_jump_addr[%d]=%llx\n",
               static_cast<int>(Ex_sr_jump_cnt), ull{jaddr_t[Ex_sr_jump_cnt].start});
       a = jaddr_t[Ex_sr_jump_cnt].start;
       ++Ex_sr_jump_cnt;
@@ -217,29 +220,31 @@ uint32_t search_next_region(VykTp2MemStruct_t* /*ctl*/, uint64_t* address) {
     const ssize_t n = dev.read(Ex_found_fd, scratch, kSearchBytes);
     if (n == static_cast<ssize_t>(kSearchBytes)) break;
     const int err = errno;
-    printfx(kTrace,
+    printfx(kPfTraceText,
             "search_next_region()  tentative read addr=%llx size=0x200 rtn=%x errno=%d ( Fail to "
             "read .. )\n",
             ull{a}, static_cast<unsigned>(n), err);
     if (Ex_jump_cnt != 0 && a == jaddr_t[Ex_jump_cnt - 1].end) {
       Ex_sr_jump_cnt = Ex_jump_cnt;
-      printfx(kTrace, "search_next_region()  reached readable memory-end !!!! 0x%llx\n", ull{a});
+      printfx(kPfTraceText, "search_next_region()  reached readable memory-end !!!! 0x%llx\n",
+              ull{a});
     }
-    printfx(kTrace, "search_next_region()  Ex_sr_jump_cnt=%d Ex_jump_cnt=%d\n",
+    printfx(kPfTraceText, "search_next_region()  Ex_sr_jump_cnt=%d Ex_jump_cnt=%d\n",
             static_cast<int>(Ex_sr_jump_cnt), static_cast<int>(Ex_jump_cnt));
     if (Ex_sr_jump_cnt >= Ex_jump_cnt) {
-      printfx(kTrace, "search_next_region()  tentative read err. occurred, return for lap !\n");
+      printfx(kPfTraceText,
+              "search_next_region()  tentative read err. occurred, return for lap !\n");
       Ex_sr_jump_cnt = 1;
       result = kPmemLap;
       break;
     }
     const uint32_t c = Ex_sr_jump_cnt;
-    printfx(kTrace,
+    printfx(kPfTraceText,
             "search_next_region()  tentative read Ex_jump_addr[%d]=%llx Ex_jend_addr[%d]=%llx\n",
             static_cast<int>(c), ull{jaddr_t[c].start}, static_cast<int>(c), ull{jaddr_t[c].end});
     a = jaddr_t[c].start;
     ++Ex_sr_jump_cnt;
-    printfx(kTrace, "search_next_region()  tentative read Ex_sr_jump_cnt=%d AFTER INC...\n",
+    printfx(kPfTraceText, "search_next_region()  tentative read Ex_sr_jump_cnt=%d AFTER INC...\n",
             static_cast<int>(Ex_sr_jump_cnt));
   }
   *address = a;

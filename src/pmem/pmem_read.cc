@@ -16,7 +16,6 @@ namespace {
 
 using ull = unsigned long long;
 
-constexpr uint32_t kTrace = 0x100C;
 constexpr uint64_t kSliceMs = 1000;  // one read call at level 0
 constexpr uint32_t kPieceBytes = 128;
 constexpr uint32_t kProbeBytes = 512;  // read by the search before every block
@@ -60,14 +59,14 @@ bool fewer_size(uint64_t a, uint32_t read_size, uint32_t* length) {
 int64_t read_block(uint64_t a, char* buf, uint32_t length, bool in_pieces) {
   const PmemDevice& dev = pmem_device();
   if (!in_pieces) return dev.read(Ex_found_fd, buf, length);
-  printfx(kTrace, "VykTp2PMEMRead() FewerSize=0x%x(Ex_jump_addr=0x%08x)\n", length,
+  printfx(kPfTraceText, "VykTp2PMEMRead() FewerSize=0x%x(Ex_jump_addr=0x%08x)\n", length,
           static_cast<unsigned>(a));
   int64_t n = 0;
   for (uint32_t i = 0; i < length / kPieceBytes; ++i) {
     const ssize_t got = dev.read(Ex_found_fd, buf + uint64_t{i} * kPieceBytes, kPieceBytes);
     if (got > 0) n += got;
   }
-  printfx(kTrace, "VykTp2PMEMRead() FewerSize done..=0x%x\n", static_cast<unsigned>(n));
+  printfx(kPfTraceText, "VykTp2PMEMRead() FewerSize done..=0x%x\n", static_cast<unsigned>(n));
   return n;
 }
 
@@ -82,7 +81,7 @@ void pause_after_block() {
 
 // Back to the start of the map for the next round.
 void lap_around(uint64_t* status, VykTp2MemStruct_t* ctl, const uint64_t* done) {
-  printfx(kTrace, "VykTp2PMEMRead()  memory access lap around(to adr=ZERO)\n");
+  printfx(kPfTraceText, "VykTp2PMEMRead()  memory access lap around(to adr=ZERO)\n");
   Ex_dwlDebug_MSize = *done;
   ctl->pmem_test_ad = 0;
   pmad_t = PmemRegion{};
@@ -114,7 +113,7 @@ void read_blocks(uint64_t read_size, uint64_t* status, VykTp2MemStruct_t* ctl, u
     // k stops at the end of the table; later rounds that start at address 0
     // would otherwise walk it past the end against the unused {0, 0} entries.
     if (k < kPmemRegionSlots && ctl->pmem_test_ad == jaddr_t[k].start) {
-      printfx(kTrace, "VykTp2PMEMRead()  pmem_test_ad=%llx pmem_test_ad_end=%llx\n",
+      printfx(kPfTraceText, "VykTp2PMEMRead()  pmem_test_ad=%llx pmem_test_ad_end=%llx\n",
               ull{ctl->pmem_test_ad}, ull{ctl->pmem_test_ad_end});
       ++k;
     }
@@ -124,13 +123,13 @@ void read_blocks(uint64_t read_size, uint64_t* status, VykTp2MemStruct_t* ctl, u
       ctl->pmem_test_ad = a;
       const uint64_t limit = dev.as_soft_limit();
       if (limit < read_size) {
-        printfx(kTrace, "VykTp2PMEMRead()  Couldn't allocate read buff(limit=0x%x)\n",
+        printfx(kPfTraceText, "VykTp2PMEMRead()  Couldn't allocate read buff(limit=0x%x)\n",
                 static_cast<unsigned>(limit));
         return;
       }
       char* buf = static_cast<char*>(dev.alloc_block(size));
       if (buf == nullptr) {
-        printfx(kTrace, "VykTp2PMEMRead()  Couldn't allocate mem\n");
+        printfx(kPfTraceText, "VykTp2PMEMRead()  Couldn't allocate mem\n");
         return;
       }
       // The data word of the failure trace shows 0, not stale heap, when
@@ -144,7 +143,7 @@ void read_blocks(uint64_t read_size, uint64_t* status, VykTp2MemStruct_t* ctl, u
       std::memcpy(&word, buf, sizeof word);
       dev.free_block(buf);
       if (n == 0) {
-        printfx(kTrace,
+        printfx(kPfTraceText,
                 "VykTp2PMEMRead()  real read addr=%llx size=%x(DATA:%x) rtn=%x errno=%d ( Fail to "
                 "read .. )\n",
                 ull{a}, length, word, static_cast<unsigned>(n), err);
@@ -162,9 +161,9 @@ void read_blocks(uint64_t read_size, uint64_t* status, VykTp2MemStruct_t* ctl, u
     }
     // End of a round: the block read failed or the search lapped.
     if (ctl->dwTestLevel != 0 && execute_time_used.load() == 0) {
-      printfx(kTrace, "VykTp2PMEMRead()  rd_ret=%llx\n", static_cast<ull>(n));
+      printfx(kPfTraceText, "VykTp2PMEMRead()  rd_ret=%llx\n", static_cast<ull>(n));
       Ex_pass_cnt.fetch_add(1);
-      printfx(kTrace,
+      printfx(kPfTraceText,
               "VykTp2PMEMRead()  srch_ret=%d pVykTp2Mem->pmem_test_ad=%llx Ex_pass_cnt=%d\n",
               static_cast<int>(r), ull{ctl->pmem_test_ad}, static_cast<int>(Ex_pass_cnt.load()));
       set_round_word(status, kRoundUnit);
@@ -184,14 +183,14 @@ uint32_t VykTp2PMEMRead(uint64_t read_size, uint64_t* status, VykTp2MemStruct_t*
   errno = 0;
   Ex_found_fd = dev.open_mem();
   if (Ex_found_fd < 0) {
-    printfx(kTrace, "VykTp2PMEMRead()  open error Ex_found_fd=%d errno=%d\n",
+    printfx(kPfTraceText, "VykTp2PMEMRead()  open error Ex_found_fd=%d errno=%d\n",
             static_cast<int>(Ex_found_fd), errno);
     pmem_report_open_error("open (in _PMEMRead)");
     result = kRcDevOpen;
   } else {
     read_blocks(read_size, status, ctl, done);
   }
-  printfx(kTrace,
+  printfx(kPfTraceText,
           "VykTp2PMEMRead() ended .. (Ex_test_ad=0x%llx Ex_test_ad_now=0x%llx "
           "Ex_test_ad_end_now=0x%llx)\n",
           ull{Ex_test_ad}, ull{Ex_test_ad_now}, ull{Ex_test_ad_end_now.load()});

@@ -15,7 +15,6 @@
 
 namespace {
 
-constexpr uint32_t kTraceFlags = kPfFormat | kPfTrace | kPfDebug;
 constexpr uint32_t kStateRunning = 1;
 constexpr uint32_t kStateCanceled = 3;
 constexpr uint32_t kStatusNoError = 1;
@@ -97,7 +96,7 @@ void innovate_progress_time(progress_t* rec, char* text) {
   const int32_t now = static_cast<int32_t>(progress_now());
 
   if (static_cast<int32_t>(rec->start_time) > now) {
-    printfx(kTraceFlags, "innovate_progress_time()  part-1 progress->start_time=%x now_times=%x\n",
+    printfx(kPfTraceText, "innovate_progress_time()  part-1 progress->start_time=%x now_times=%x\n",
             rec->start_time, static_cast<uint32_t>(now));
     clock_back_end();
     return;
@@ -127,7 +126,7 @@ void innovate_progress_time(progress_t* rec, char* text) {
 
   if (static_cast<int32_t>(rec->start_time) < now) {
     if (static_cast<int64_t>(now) + kClockBackLimit <= old_times) {
-      printfx(kTraceFlags,
+      printfx(kPfTraceText,
               "innovate_progress_time()  part-2 progress->start_time=%x now_times=%x "
               "old_times=%x\n",
               rec->start_time, static_cast<uint32_t>(now), static_cast<uint32_t>(old_times));

@@ -197,7 +197,8 @@ TEST_F(MemtestTest, CommonLibraryFromTwoThreads) {
   });
   auto work = [&](int id) {
     for (int i = 0; i < 1000; ++i)
-      printfx(0x1005, "_w()  %d %03d\n", id, i), transmit_progress(i, id, 0, 2, big.c_str());
+      printfx(kPfFormat | kPfTraceLog | kPfLogRecord1, "_w()  %d %03d\n", id, i),
+          transmit_progress(i, id, 0, 2, big.c_str());
   };
   std::thread a(work, 1), b(work, 2);
   a.join(), b.join(), dup2(saved, STDOUT_FILENO), close(saved), reader.join(), close(fds[0]);
