@@ -85,11 +85,14 @@ bool level_has_progress_thread(uint32_t level) {
   return level >= 1 && level <= 3;
 }
 
-// Sends the final progress and status records for the result r.
+// Sends the final progress and status records for the result r. The caller
+// has claimed the end of the process, so no cancel is requested and no run
+// ended in 4: a cancel stops the test thread at a checkpoint and ends the
+// process itself.
 void final_report(int32_t r) {
   if (r == 1) {
     progress_end_make_message_IA(Ex_progress_end_msg);
-    if (Ex_dwTestLevel != 0 && execute_cancel == 0) {
+    if (Ex_dwTestLevel != 0) {
       const uint32_t t = execute_time_used == 1 ? TEST_INF.runtime : progress.elapsed_time;
       transmit_progress(t, 0, 100, 1, Ex_progress_end_msg);
     }
@@ -101,10 +104,6 @@ void final_report(int32_t r) {
     } else {
       transmit_status(1, 0, 0, nullptr);
     }
-    return;
-  }
-  if (r == 4) {
-    printfx(kPfTraceText, "_main()  memtest return end(canceled ..)\n");
     return;
   }
   const bool aborted = (Ex_error_list_level.load() & kAbortLevel) != 0;
@@ -187,12 +186,9 @@ int32_t memtest_exec(int argc, char** argv) {
   Ex_MemStruct = &VykTp2MemStruct;
   printfx(kPfTraceMsg, "Ixx07", "Memory Test");
 
-  int32_t r = Pre_Getp_ForProgress(argv);
-  if (r == 4) {
-    cancel_checkpoint();
-    release_areas_at_end();
-    return r;
-  }
+  // The pre-scan gives 4 when it saw a cancel, which owns the end of the
+  // process: the test thread stops here.
+  if (Pre_Getp_ForProgress(argv) == 4) park_forever();
 
   pthread_t progress_thread;
   bool thread_created = false;
@@ -207,7 +203,7 @@ int32_t memtest_exec(int argc, char** argv) {
       // a patrol run stays short, and its read pass starts at address 0 (or
       // PA) and reads on until a read fails.
       uint64_t est = 0;
-      r = get_exec_time(&est);
+      const int32_t r = get_exec_time(&est);
       if (r != 0) {
         release_areas_at_end();
         return r;
@@ -230,7 +226,7 @@ int32_t memtest_exec(int argc, char** argv) {
   if (thread_created) pthread_join(progress_thread, nullptr);
   cancel_checkpoint();
 
-  r = static_cast<int32_t>(Ex_dwReturnValue.load());
+  const int32_t r = static_cast<int32_t>(Ex_dwReturnValue.load());
   printfx(kPfTraceMsg, r == 1 ? "Ixx08" : "Ixx09", "Memory Test");
   release_areas_at_end();
   return r;
@@ -270,7 +266,6 @@ uint32_t nonthread_memtest() {
       r = VYTMEM_Main(Ex_dwTestLevel, limit, Ex_argc, Ex_argv);
       Ex_ret_thread_memtest = static_cast<int32_t>(r);
     }
-    if (i > 1 && r == 4) Ex_dwReturnValue = 1;
   }
   Ex_Thread_End_f = 1;
   return r;

@@ -22,15 +22,14 @@ namespace {
 
 using ut::world;
 
-std::string g_kinds;                        // data kind of every MSCAN call
-uint32_t g_advance_ms, g_cancel_at, g_err;  // see driver_runs.txt
+std::string g_kinds;           // data kind of every MSCAN call
+uint32_t g_advance_ms, g_err;  // see driver_runs.txt
 
 // MSCAN's call between its sweeps: the chunk in use is on record for the cancel.
 void mscan_seen(void* buffer, uint64_t) {
   EXPECT_TRUE(Ex_lpCommittedBuffer == buffer && Ex_Committed_dwSize == world().chunk_sizes.back());
   g_kinds += (g_kinds.empty() ? "" : ",") + std::to_string(VykTp2MemStruct.data_kind);
   world().now_us += uint64_t{g_advance_ms} * 1000;
-  if (--g_cancel_at == 0) execute_cancel = 1;
 }
 
 // A row of driver_runs.txt; the outcome of the table's first row is the base
@@ -59,7 +58,7 @@ TEST_P(DriverRun, Outcome) {
   const ts::Row& row = GetParam().row;
   set_mscan_sweep_hook(&mscan_seen);
   g_kinds.clear();
-  g_advance_ms = g_cancel_at = 0;
+  g_advance_ms = 0;
   uint8_t sel[5] = {};
   uint64_t done[5] = {}, counters = 0;
   ut::Args args(row[1]);
@@ -73,8 +72,6 @@ TEST_P(DriverRun, Outcome) {
     if (k == "advance") g_advance_ms = v;
     if (k == "fail") world().chunk_fail_at = v;
     if (k == "tkind") Ex_dwDebug_TKind = counters = v;
-    if (k == "cancel") g_cancel_at = v;
-    if (k == "ret") Ex_dwReturnValue = v;
   }
   const uint32_t rc =
       row[0] == "mem" ? VykTp2Mem(&VykTp2MemStruct, &counters, done, sel) : nonthread_memtest();
