@@ -2,7 +2,6 @@
 
 #include <pthread.h>
 #include <signal.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -57,25 +56,18 @@ sigset_t cancel_signal_set() {
   return set;
 }
 
-// The fallback handler: lock-free atomics only. It claims the cancel and
-// marks it, and the test thread, which sees the mark at its next stopping
-// point, runs cancel_on_test_thread there.
+// The fallback handler: lock-free atomics only. Its claim raises the cancel
+// request, and the test thread, which sees it at its next stopping point,
+// runs cancel_on_test_thread there.
 void cancel_signal_handler(int) {
-  if (TEST_INF.cancel_handler.load() != nullptr && memtest_claim_cancel()) execute_cancel.store(1);
+  if (TEST_INF.cancel_handler.load() != nullptr) memtest_claim_cancel();
 }
 
 [[noreturn]] void finish_cancel(bool test_stopped);
 
 [[noreturn]] void cancel_on_test_thread() {
   pthread_mutex_lock(&mutex);
-  execute_cancel = 1;
   finish_cancel(true);
-}
-
-void sleep_ms(long ms) {
-  timespec ts{ms / 1000, (ms % 1000) * 1000000L};
-  while (nanosleep(&ts, &ts) != 0) {
-  }
 }
 
 void* signal_thread_main(void*) {
@@ -84,16 +76,6 @@ void* signal_thread_main(void*) {
     if (sigwait(&g_cancel_signals, &sig) == 0) sigint_function();
   }
   return nullptr;
-}
-
-// Waits until the test thread has stopped at a stopping point. Returns false
-// when it did not within the guard time.
-bool wait_for_test_thread() {
-  for (int waited = 0; waited < kParkWaitMs; ++waited) {
-    if (test_thread_parked()) return true;
-    sleep_ms(1);
-  }
-  return test_thread_parked();
 }
 
 }  // namespace
@@ -173,12 +155,11 @@ void Memtest_Cancel() {
     // that end stands, and this cancel only waits for the process to end.
     for (;;) pause();
   }
-  execute_cancel = 1;
-
-  // The cancel works with the state of the test thread, so it waits until
-  // that thread has stopped for good; only then is its chunk released. Should
-  // the test thread not stop in time, its chunk is left to the process end.
-  finish_cancel(wait_for_test_thread());
+  // The claim raised execute_cancel. The cancel works with the state of the
+  // test thread, so it waits until that thread has stopped for good; only
+  // then is its chunk released. Should the test thread not stop in time, its
+  // chunk is left to the process end.
+  finish_cancel(wait_test_thread_stopped(kParkWaitMs));
 }
 
 namespace {

@@ -11,6 +11,7 @@
 #include "progress/progress_step.h"
 #include "state/memstruct.h"
 #include "state/process_end.h"
+#include "state/wait_word.h"
 
 // Written by the run controller before the thread starts, then only by the
 // progress thread; main reads elapsed_time after the join.
@@ -86,21 +87,22 @@ namespace {
 // a handshake (both sequentially consistent): either the step sees the end
 // flag and sends nothing, or progress_quiesce() sees the step and waits for
 // it, so no running record can follow the cancel routine's final records.
-std::atomic<int> g_step_in_flight{0};
+std::atomic<uint32_t> g_step_in_flight{0};
 
 void guarded_step(void (*step)(progress_t*, char*), progress_t* rec, char* text) {
   g_step_in_flight.store(1);
   if (Ex_Thread_End_f.load() == 0) step(rec, text);
   g_step_in_flight.store(0);
+  word_wake_all(g_step_in_flight);
 }
+
+// A step that cannot finish (its output blocked) is not waited for longer.
+constexpr int kQuiesceWaitMs = 2000;
 
 }  // namespace
 
 void progress_quiesce() {
-  // Bounded: a step that cannot finish (its output blocked) is not waited for.
-  for (int waited_ms = 0; waited_ms < 2000 && g_step_in_flight.load() != 0; ++waited_ms) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
+  word_wait_while(g_step_in_flight, 1, kQuiesceWaitMs);
 }
 
 void Memtest_Progress(progress_t* rec) {

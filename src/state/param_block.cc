@@ -10,7 +10,6 @@ std::atomic<uint32_t> execute_size_used{0};
 std::atomic<uint32_t> execute_waitsec{0};
 std::atomic<uint32_t> execute_waitsec_used{0};
 std::atomic<uint32_t> execute_pa_used{0};
-std::atomic<uint32_t> execute_cancel{0};
 uint64_t Ex_test_ad;
 std::atomic<uint32_t> Ex_pmem_FIND{0};
 char* lpTempString;

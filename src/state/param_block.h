@@ -5,6 +5,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "state/process_end.h"  // execute_cancel, the cancel request
+
 // wTestMode / wUseMode values.
 inline constexpr uint16_t kTestWhole = 3;
 inline constexpr uint16_t kTestOneByOne = 4;
@@ -39,7 +41,6 @@ extern std::atomic<uint32_t> execute_size_used;
 extern std::atomic<uint32_t> execute_waitsec;
 extern std::atomic<uint32_t> execute_waitsec_used;
 extern std::atomic<uint32_t> execute_pa_used;
-extern std::atomic<uint32_t> execute_cancel;
 extern uint64_t Ex_test_ad;
 extern std::atomic<uint32_t> Ex_pmem_FIND;
 extern char* lpTempString;

@@ -226,6 +226,7 @@ TEST_P(FinalListTest, ClaimsTheEndOfTheProcess) {
   }
   EXPECT_EQ(ts::of_type(records(), kRecStatus).size(), 1u);
   EXPECT_FALSE(memtest_claim_cancel());
+  EXPECT_EQ(execute_cancel.load(), 0u);  // nor is the cancel requested
 }
 
 INSTANTIATE_TEST_SUITE_P(ErrorOrAbort, FinalListTest, testing::Bool());
