@@ -28,6 +28,7 @@
 #include "state/memstruct.h"
 #include "state/param_block.h"
 #include "state/pmem_state.h"
+#include "state/test_level.h"
 
 namespace {
 
@@ -79,10 +80,6 @@ int32_t startup_failure(StartupFailure kind) {
 void release_areas_at_end() {
   if (!memtest_claim_end()) park_forever();
   tp_area_ctl(kAreaFreeAll, 0);
-}
-
-bool level_has_progress_thread(uint32_t level) {
-  return level >= 1 && level <= 3;
 }
 
 // Sends the final progress and status records for the result r. The caller
@@ -193,7 +190,7 @@ int32_t memtest_exec(int argc, char** argv) {
   pthread_t progress_thread;
   bool thread_created = false;
   int create_result = 0;
-  if (level_has_progress_thread(Ex_dwTestLevel)) {
+  if (test_level_row(Ex_dwTestLevel).progress_thread) {
     progress = progress_t{};
     progress.start_time = static_cast<uint32_t>(std::time(nullptr));
     progress.total_time = static_cast<uint32_t>(execute_time / 1000);
@@ -251,7 +248,7 @@ uint32_t nonthread_memtest() {
     printfx(kPfTraceText, "nonthread_memtest()  VYTMEM_Main return code=0x%x\n", r);
     Ex_ret_thread_memtest = static_cast<int32_t>(r);
     if (r != 1) break;
-    if (execute_size_used == 1 && execute_time != 600000 && execute_time != 770000) {
+    if (execute_size_used == 1 && !is_long_level_time(execute_time)) {
       finish_now = true;
       break;
     }

@@ -75,17 +75,6 @@ uint64_t read_size_rule(std::string_view rest) {
   return size == 0 ? kDefaultSize : size;
 }
 
-uint64_t size_level_time(uint32_t level) {
-  switch (level) {
-    case 2:
-      return 600000;
-    case 3:
-      return 770000;
-    default:
-      return 70000;
-  }
-}
-
 bool runtime_take(std::string_view rest, RuntimeState* st, uint32_t* n) {
   const NumberRead r = read_decimal_rule(rest);
   if (!r.ok) {

@@ -27,8 +27,6 @@ NumberRead read_pa_rule(std::string_view rest);
 // SIZE number: up to three digits, "GB" right behind them for GiB, else MiB;
 // 0 becomes the default size.
 uint64_t read_size_rule(std::string_view rest);
-// Run time that a SIZE without RUNTIME plans for the level.
-uint64_t size_level_time(uint32_t level);
 
 // RUNTIME handling common to every pass of one scan.
 struct RuntimeState {

@@ -10,6 +10,7 @@
 #include "params/tp_window.h"
 #include "state/memstruct.h"
 #include "state/param_block.h"
+#include "state/test_level.h"
 
 namespace {
 
@@ -88,7 +89,7 @@ uint32_t parse_size(Parse&, std::string_view rest) {
     ParamStruct.dwlSize = kDefaultSize;
     execute_size_used = 0;
   } else {
-    execute_time = memtest_params::size_level_time(Ex_dwTestLevel.load());
+    execute_time = test_level_row(Ex_dwTestLevel.load()).size_time_ms;
   }
   return 0;
 }

@@ -10,6 +10,7 @@
 #include "params/tp_window.h"
 #include "state/memstruct.h"
 #include "state/param_block.h"
+#include "state/test_level.h"
 
 namespace {
 
@@ -30,24 +31,11 @@ struct PreScan {
   uint32_t data_factor = 1;
 };
 
-uint64_t lv_default_time(uint32_t level) {
-  switch (level) {
-    case 0:
-      return 1000;
-    case 2:
-      return 600000;
-    case 3:
-      return 770000;
-    default:
-      return 70000;
-  }
-}
-
 void pre_lv(PreScan& s, std::string_view rest) {
   if (rest.empty() || rest[0] < '0' || rest[0] > '9') return;
   const uint32_t level = static_cast<uint32_t>(rest[0] - '0');
   Ex_dwTestLevel = level;
-  if (!s.runtime.number_read) execute_time = lv_default_time(level);
+  if (!s.runtime.number_read) execute_time = test_level_row(level).lv_time_ms;
 }
 
 void pre_pa(PreScan&, std::string_view rest) {
@@ -82,7 +70,7 @@ void pre_size(PreScan&, std::string_view rest) {
     Total_Execute_Size = kDefaultSize;
     execute_size_used = 0;
   } else {
-    execute_time = memtest_params::size_level_time(level);
+    execute_time = test_level_row(level).size_time_ms;
   }
 }
 
@@ -202,7 +190,7 @@ int32_t slash_pass(PreScan& s, char** argv) {
 
 int32_t Pre_Getp_ForProgress(char** argv) {
   Ex_dwTestLevel = 0;
-  execute_time = 70000;
+  execute_time = kOtherTestLevel.lv_time_ms;
   Algo_Count_ForProgress = 1;
   PreScan s;
 

@@ -12,6 +12,7 @@
 #include "state/memstruct.h"
 #include "state/param_block.h"
 #include "state/pmem_state.h"
+#include "state/test_level.h"
 
 namespace {
 
@@ -71,19 +72,8 @@ void send_round_record(progress_t* rec, char* text, uint32_t* pass, uint32_t rou
 uint32_t progress_round_length() {
   uint32_t round = 0;
   if (execute_time_used.load() == 0) {
-    switch (Ex_dwTestLevel.load()) {
-      case 1:
-        round = 70;
-        break;
-      case 2:
-        round = 600;
-        break;
-      case 3:
-        round = 770;
-        break;
-      default:
-        break;
-    }
+    const TestLevelRow& row = test_level_row(Ex_dwTestLevel.load());
+    if (row.progress_thread) round = static_cast<uint32_t>(row.lv_time_ms / 1000);
   }
   if (Ex_pmem_FIND.load() == 1) round = Ex_pmem_1round_sec.load();
   return round;
