@@ -7,16 +7,9 @@
 namespace imove {
 
 bool run_time_over() {
-  uint64_t limit = 0;
-  if (Ex_dwTestLevel.load(std::memory_order_relaxed) == 0) {
-    limit = 1000;
-  } else if (execute_time_used.load(std::memory_order_relaxed) == 1) {
-    limit = execute_time;
-  } else {
-    return false;
-  }
-  const uint64_t now = memtest_GetTickCount();
-  return memtest_CmpTickCount(limit, 0, &Ex_Prev_MSec, &now) == 0;
+  constexpr uint64_t kSliceMs = 1000;
+  const uint32_t level = Ex_dwTestLevel.load(std::memory_order_relaxed);
+  return time_limit_over(slice_or_run_time(level, kSliceMs), Ex_Prev_MSec);
 }
 
 }  // namespace imove

@@ -41,22 +41,15 @@ uint32_t reject_buffer(const char* name, uint64_t size, uint32_t flags) {
 }
 
 void SweepLimit::begin() {
-  if (Ex_dwTestLevel.load(std::memory_order_relaxed) == 0) {
-    active_ = true;
-    ms_ = 50;
-  } else if (execute_time_used.load(std::memory_order_relaxed) == 1) {
-    active_ = true;
-    ms_ = execute_time >> 4;
-  } else {
-    active_ = false;
-  }
+  // Level-0 sweeps work in 50 ms slices; a timed run checks a sixteenth of
+  // its run time per sweep.
+  constexpr uint64_t kPatrolSliceMs = 50;
+  limit_ = slice_or_run_time(Ex_dwTestLevel.load(std::memory_order_relaxed), kPatrolSliceMs, 4);
   start_ = memtest_GetTickCount();
 }
 
 bool SweepLimit::elapsed() const {
-  if (!active_) return false;
-  const uint64_t now = memtest_GetTickCount();
-  return memtest_CmpTickCount(ms_, 0, &start_, &now) == 0;
+  return time_limit_over(limit_, start_);
 }
 
 uint32_t report_mismatch(const void* actual, const void* expected, uint64_t off, uint32_t ref,

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "algorithms/memory.h"
+#include "progress/clock.h"
 #include "state/memstruct.h"
 #include "state/param_block.h"
 
@@ -37,8 +38,7 @@ class SweepLimit {
   bool elapsed() const;
 
  private:
-  bool active_ = false;
-  uint64_t ms_ = 0;
+  TimeLimit limit_ = {false, 0};
   uint64_t start_ = 0;
 };
 

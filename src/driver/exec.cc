@@ -239,8 +239,7 @@ uint32_t nonthread_memtest() {
   while (i != limit) {
     cancel_checkpoint();
     const uint64_t now = memtest_GetTickCount();
-    if (execute_time_used == 1 && execute_infinity_used != 1 &&
-        memtest_CmpTickCount(execute_time, 0, &start, &now) == 0) {
+    if (execute_infinity_used != 1 && time_limit_reached(run_time_limit(), start, now)) {
       finish_now = true;
       break;
     }

@@ -29,17 +29,10 @@ constexpr uint64_t kOneSecondMs = 1000;
 constexpr uint32_t kAlgoCount = 5;
 constexpr uint8_t kImoveIndex = 4;
 
-// True once `limit` milliseconds have passed since `start`.
-bool elapsed_since(uint64_t limit, uint64_t start) {
-  const uint64_t now = memtest_GetTickCount();
-  return memtest_CmpTickCount(limit, 0, &start, &now) == 0;
-}
-
 // The limit a pattern pass or a chunk step is held to, counted from `start`:
 // one-second slices at level 0, the run time when one is in force.
 bool slice_or_runtime_over(uint64_t start) {
-  if (Ex_dwTestLevel.load() == 0) return elapsed_since(kOneSecondMs, start);
-  return execute_time_used.load() == 1 && elapsed_since(execute_time, start);
+  return time_limit_over(slice_or_run_time(Ex_dwTestLevel.load(), kOneSecondMs), start);
 }
 
 struct SweepPlan {
@@ -202,7 +195,7 @@ PassEnd run_sweeps(VykTp2MemStruct_t* ctl, uint64_t* counters, uint64_t* done, u
       release_chunk();
       if (*r != kRcOk) return PassEnd::kAbort;
 
-      if (execute_time_used.load() == 1 && elapsed_since(execute_time, Ex_Prev_MSec)) {
+      if (time_limit_over(run_time_limit(), Ex_Prev_MSec)) {
         return PassEnd::kFinish;
       }
     }

@@ -24,11 +24,7 @@ constexpr uint32_t kRoundMask = 0xFF00;
 
 bool time_is_up(const VykTp2MemStruct_t* ctl, uint64_t start) {
   const uint64_t now = memtest_GetTickCount();
-  if (ctl->dwTestLevel == 0) return memtest_CmpTickCount(kSliceMs, 0, &start, &now) == 0;
-  if (execute_time_used.load() == 1) {
-    return memtest_CmpTickCount(execute_time, 0, &start, &now) == 0;
-  }
-  return false;
+  return time_limit_reached(slice_or_run_time(ctl->dwTestLevel, kSliceMs), start, now);
 }
 
 // The high word of the call counters: bits 8 to 15 count the PMEM rounds.
