@@ -99,6 +99,22 @@ void runtime_apply(uint32_t n, const char* trace_fmt) {
   if (execute_infinity_used.load() == 1) execute_time = kEndlessTime;
 }
 
+void apply_pa(std::string_view rest) {
+  if (!rest.empty() && (rest[0] == 't' || rest[0] == 'T')) return;  // the -path option
+  const NumberRead r = read_pa_rule(rest);
+  if (r.ok) Ex_test_ad = static_cast<uint64_t>(r.value) << 26;  // 64 MiB units
+}
+
+void apply_waitsec(std::string_view rest) {
+  const NumberRead r = read_decimal_rule(rest);
+  if (!r.ok) {
+    execute_waitsec_used = 0;
+    return;
+  }
+  execute_waitsec = r.value;
+  execute_waitsec_used = 1;
+}
+
 }  // namespace memtest_params
 
 int32_t VykTp2StringToLong(const char* text, uint32_t* out, int mode) {

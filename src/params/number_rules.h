@@ -5,6 +5,9 @@
 #include <cstdint>
 #include <string_view>
 
+#include "params/param_text.h"
+#include "state/param_block.h"
+
 namespace memtest_params {
 
 inline constexpr uint64_t kDefaultSize = 0x200000;
@@ -39,6 +42,44 @@ bool runtime_take(std::string_view rest, RuntimeState* st, uint32_t* n);
 // Sets the run time from n seconds and traces it with trace_fmt; an endless
 // run then gets the longest run time.
 void runtime_apply(uint32_t n, const char* trace_fmt);
+
+// PA and WAITSEC, set the same way by the parser and the pre-scan.
+void apply_pa(std::string_view rest);
+void apply_waitsec(std::string_view rest);
+
+enum class PassEnd : uint8_t { kDone, kCancel, kStopped };
+
+// The slash pass: only the first "/RUNTIME" token is looked at; apply(n) gets
+// its number when it is to be applied. A cancel ends the pass between tokens.
+template <class Apply>
+PassEnd slash_runtime_pass(ParamText& text, RuntimeState* st, Apply&& apply) {
+  std::string_view token;
+  while (text.next_token(&token)) {
+    if (execute_cancel.load() == 1) return PassEnd::kCancel;
+    if (!starts_with_ci(token, "RUNTIME")) continue;
+    uint32_t n = 0;
+    if (runtime_take(token.substr(7), st, &n)) apply(n);
+    break;  // later RUNTIME tokens of this pass are not looked at
+  }
+  return PassEnd::kDone;
+}
+
+// The dash pass: a token is taken by the first keyword (k.name) it begins
+// with, in table order, and handed to handle(k, rest); a false answer stops
+// the pass. A cancel ends the pass between tokens.
+template <class Keyword, size_t N, class Handle>
+PassEnd dash_keyword_pass(ParamText& text, const Keyword (&keywords)[N], Handle&& handle) {
+  std::string_view token;
+  while (text.next_token(&token)) {
+    if (execute_cancel.load() == 1) return PassEnd::kCancel;
+    for (const Keyword& k : keywords) {
+      if (!starts_with_ci(token, k.name)) continue;
+      if (!handle(k, token.substr(k.name.size()))) return PassEnd::kStopped;
+      break;
+    }
+  }
+  return PassEnd::kDone;
+}
 
 }  // namespace memtest_params
 

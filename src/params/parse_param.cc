@@ -197,20 +197,12 @@ uint32_t parse_sa(Parse& p, std::string_view rest) {
 }
 
 uint32_t parse_pa(Parse&, std::string_view rest) {
-  if (!rest.empty() && (rest[0] == 't' || rest[0] == 'T')) return 0;  // the -path option
-  const memtest_params::NumberRead r = memtest_params::read_pa_rule(rest);
-  if (r.ok) Ex_test_ad = static_cast<uint64_t>(r.value) << 26;  // 64 MiB units
+  memtest_params::apply_pa(rest);
   return 0;
 }
 
 uint32_t parse_waitsec(Parse&, std::string_view rest) {
-  const memtest_params::NumberRead r = memtest_params::read_decimal_rule(rest);
-  if (!r.ok) {
-    execute_waitsec_used = 0;
-    return 0;
-  }
-  execute_waitsec = r.value;
-  execute_waitsec_used = 1;
+  memtest_params::apply_waitsec(rest);
   return 0;
 }
 
@@ -257,18 +249,12 @@ uint32_t slash_pass(Parse& p, char** argv) {
     return kRcParam;
   }
   if (!join_or_refuse(text, argv, memtest_params::kSlashPassArgs, '/')) return kRcParam;
-  std::string_view token;
-  while (text.next_token(&token)) {
-    if (execute_cancel.load() == 1) return kRcCancel;
-    if (!starts_with_ci(token, "RUNTIME")) continue;
-    uint32_t n = 0;
-    if (memtest_params::runtime_take(token.substr(7), &p.runtime, &n)) {
-      apply_runtime(
-          n, "_ParseParam(/RUNTIME)  dec_vl=%d, execute_time=0x%llx, execute_time_used=%d\n");
-    }
-    break;  // later RUNTIME tokens of this pass are not looked at
-  }
-  return kRcOk;
+  const memtest_params::PassEnd end =
+      memtest_params::slash_runtime_pass(text, &p.runtime, [](uint32_t n) {
+        apply_runtime(
+            n, "_ParseParam(/RUNTIME)  dec_vl=%d, execute_time=0x%llx, execute_time_used=%d\n");
+      });
+  return end == memtest_params::PassEnd::kCancel ? kRcCancel : kRcOk;
 }
 
 uint32_t dash_pass(Parse& p, char** argv, uint32_t* error_number) {
@@ -279,19 +265,14 @@ uint32_t dash_pass(Parse& p, char** argv, uint32_t* error_number) {
   }
   if (!join_or_refuse(text, argv, memtest_params::kDashPassArgs, '-')) return kRcParam;
   p.text = &text;
-  std::string_view token;
-  while (text.next_token(&token)) {
-    if (execute_cancel.load() == 1) return kRcCancel;
-    for (const Keyword& k : kKeywords) {
-      if (!starts_with_ci(token, k.name)) continue;
-      const uint32_t err = k.parse(p, token.substr(k.name.size()));
-      if (err != 0) {
-        *error_number = err;
-        return kRcParam;
-      }
-      break;
-    }
-  }
+  const memtest_params::PassEnd end = memtest_params::dash_keyword_pass(
+      text, kKeywords, [&](const Keyword& k, std::string_view rest) {
+        const uint32_t err = k.parse(p, rest);
+        if (err != 0) *error_number = err;
+        return err == 0;
+      });
+  if (end == memtest_params::PassEnd::kCancel) return kRcCancel;
+  if (end == memtest_params::PassEnd::kStopped) return kRcParam;
   p.text = nullptr;
   return kRcOk;
 }

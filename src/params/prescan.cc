@@ -2,8 +2,6 @@
 // the first run, so the progress thread knows level, run time and PMEM.
 #include "params/prescan.h"
 
-#include <span>
-
 #include "common/logfile.h"
 #include "params/number_rules.h"
 #include "params/param_text.h"
@@ -39,9 +37,7 @@ void pre_lv(PreScan& s, std::string_view rest) {
 }
 
 void pre_pa(PreScan&, std::string_view rest) {
-  if (!rest.empty() && (rest[0] == 't' || rest[0] == 'T')) return;  // the -path option
-  const memtest_params::NumberRead r = memtest_params::read_pa_rule(rest);
-  if (r.ok) Ex_test_ad = static_cast<uint64_t>(r.value) << 26;
+  memtest_params::apply_pa(rest);
 }
 
 void pre_runtime(PreScan& s, std::string_view rest) {
@@ -108,13 +104,7 @@ void pre_data(PreScan& s, std::string_view rest) {
 }
 
 void pre_waitsec(PreScan&, std::string_view rest) {
-  const memtest_params::NumberRead r = memtest_params::read_decimal_rule(rest);
-  if (!r.ok) {
-    execute_waitsec_used = 0;
-    return;
-  }
-  execute_waitsec = r.value;
-  execute_waitsec_used = 1;
+  memtest_params::apply_waitsec(rest);
 }
 
 struct Keyword {
@@ -149,20 +139,17 @@ bool open_text(ParamText& text, char** argv, char sep, const char* malloc_trace)
   return true;
 }
 
-int32_t dash_pass(PreScan& s, char** argv, const char* malloc_trace,
-                  std::span<const Keyword> keywords) {
+template <size_t N>
+int32_t dash_pass(PreScan& s, char** argv, const char* malloc_trace, const Keyword (&keywords)[N]) {
   ParamText text;
   if (!open_text(text, argv, '-', malloc_trace)) return kPreNoMemory;
   s.text = &text;
-  std::string_view token;
-  while (text.next_token(&token)) {
-    if (execute_cancel.load() == 1) return kPreCancel;
-    for (const Keyword& k : keywords) {
-      if (!starts_with_ci(token, k.name)) continue;
-      k.scan(s, token.substr(k.name.size()));
-      break;
-    }
-  }
+  const memtest_params::PassEnd end = memtest_params::dash_keyword_pass(
+      text, keywords, [&](const Keyword& k, std::string_view rest) {
+        k.scan(s, rest);
+        return true;
+      });
+  if (end == memtest_params::PassEnd::kCancel) return kPreCancel;
   s.text = nullptr;
   return kPreOk;
 }
@@ -170,20 +157,14 @@ int32_t dash_pass(PreScan& s, char** argv, const char* malloc_trace,
 int32_t slash_pass(PreScan& s, char** argv) {
   ParamText text;
   if (!open_text(text, argv, '/', "Pre_Getp_ForProgress() malloc error\n")) return kPreNoMemory;
-  std::string_view token;
-  while (text.next_token(&token)) {
-    if (execute_cancel.load() == 1) return kPreCancel;
-    if (!starts_with_ci(token, "RUNTIME")) continue;
-    uint32_t n = 0;
-    if (memtest_params::runtime_take(token.substr(7), &s.runtime, &n)) {
-      if (execute_size_used.load() == 1) execute_size_used = 0;
-      memtest_params::runtime_apply(
-          n,
-          "Pre_Getp_ForProgress(/RUNTIME)  dec_vl=%d, execute_time=0x%llx, execute_time_used=%d\n");
-    }
-    break;
-  }
-  return kPreOk;
+  const memtest_params::PassEnd end =
+      memtest_params::slash_runtime_pass(text, &s.runtime, [](uint32_t n) {
+        if (execute_size_used.load() == 1) execute_size_used = 0;
+        memtest_params::runtime_apply(n,
+                                      "Pre_Getp_ForProgress(/RUNTIME)  dec_vl=%d, "
+                                      "execute_time=0x%llx, execute_time_used=%d\n");
+      });
+  return end == memtest_params::PassEnd::kCancel ? kPreCancel : kPreOk;
 }
 
 }  // namespace
