@@ -135,19 +135,19 @@ char* create_msg_header(int kind, char* buf, uint32_t size, uint32_t status) {
     case 1: {
       const char* fmt = nullptr;
       switch (status) {
-        case 1:
+        case kStatusNoError:
           fmt = "OK ( PASS:%3d )";
           break;
-        case 2:
+        case kStatusCanceled:
           fmt = "CANCEL ( PASS:%3d )";
           break;
-        case 3:
+        case kStatusCompleted:
           fmt = "COMPLETED ( PASS:%3d )";
           break;
-        case 4:
+        case kStatusErrorEnded:
           fmt = "NG ( PASS:%3d )";
           break;
-        case 6:
+        case kStatusAborted:
           fmt = "ABORT ( PASS:%3d )";
           break;
         default:
@@ -275,7 +275,7 @@ intptr_t put_error_list(int level) {
   }
   const uint32_t extra = (level & 1) != 0 ? 0x4 : 0;
   claim_final_status();
-  transmit_status(4, extra | 0x2, 0, buf);
+  transmit_status(kStatusErrorEnded, extra | 0x2, 0, buf);
   return tp_area_ctl(kAreaFree, static_cast<uintptr_t>(block));
 }
 
@@ -307,6 +307,6 @@ intptr_t put_skip_abort_list(uint32_t /*kind*/) {
   out.line("%s", kEquals78);
 
   claim_final_status();
-  transmit_status(6, 0x2, 0, buf);
+  transmit_status(kStatusAborted, 0x2, 0, buf);
   return tp_area_ctl(kAreaFree, static_cast<uintptr_t>(block));
 }

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <ctime>
 
-inline constexpr uint32_t kAbortListKind = 0x80000000u;
+#include "state/final_status.h"
 
 intptr_t put_error_list(int level);
 intptr_t put_skip_abort_list(uint32_t kind);

@@ -92,25 +92,6 @@ class RecordBuilder {
   size_t len_ = kPrefixLen;
 };
 
-struct StatusInfo {
-  uint32_t status;
-  const char* progress_text;
-  uint32_t state;
-};
-
-constexpr StatusInfo kStatusTable[] = {
-    {1, "I0399:<<%s No Error>>", 2},  {2, "I0399:<<%s Canceled>>", 3},
-    {3, "I0399:<<%s Completed>>", 4}, {4, "I0399:<<%s Error Ended>>", 5},
-    {6, "I0399:<<%s Aborted>>", 5},
-};
-
-const StatusInfo* find_status(uint32_t status) {
-  for (const StatusInfo& s : kStatusTable) {
-    if (s.status == status) return &s;
-  }
-  return nullptr;
-}
-
 // Result block of a status record without text: large enough for all lines.
 constexpr uint32_t kResultBlockSize = 2048;
 
@@ -213,18 +194,19 @@ int transmit_process(uint32_t code) {
 
 int transmit_status(uint32_t status, uint32_t flags, uint32_t value, const char* text) {
   mark_final_status();
-  if (const StatusInfo* info = find_status(status)) {
+  if (const FinalStatusInfo* info = find_final_status(status)) {
     char progress_text[80];
-    std::snprintf(progress_text, sizeof progress_text, info->progress_text, TEST_INF.module_name);
+    std::snprintf(progress_text, sizeof progress_text, "I0399:<<%s %s>>", TEST_INF.module_name,
+                  info->name);
     transmit_progress(TEST_INF.last_elapsed.load(), TEST_INF.last_remaining.load(),
-                      TEST_INF.last_percent.load(), info->state, progress_text);
+                      TEST_INF.last_percent.load(), info->progress_state, progress_text);
   }
 
   char block[kResultBlockSize];
   const char* status_text = " ";
   if (text != nullptr) {
     status_text = text;
-  } else if (status >= 1 && status <= 3) {
+  } else if (status >= kStatusNoError && status <= kStatusCompleted) {
     build_result_block(block, sizeof block, status);
     flags |= 0x2;
     status_text = block;

@@ -34,8 +34,6 @@ namespace {
 
 enum class StartupFailure { kAreaTable, kCommonArgs, kMessageTable };
 
-constexpr uint32_t kAbortLevel = 0x80000000u;
-
 void setup_names(const char* argv0) {
   char name[17] = {};
   get_module_name(name, argv0, 16);
@@ -62,8 +60,8 @@ int32_t startup_failure(StartupFailure kind) {
     eset_action(1, "Exx99", err_msg);
     eset_action(2, "Exx91", TEST_INF.device_name);
   }
-  Ex_error_list_level = kAbortLevel;
-  put_skip_abort_list(kAbortLevel);
+  Ex_error_list_level = kAbortListKind;
+  put_skip_abort_list(kAbortListKind);
 
   char text[128];
   std::snprintf(text, sizeof text, "<<%s>> abnormal end. device:<<%s>>", TEST_INF.module_name,
@@ -94,21 +92,21 @@ void final_report(int32_t r) {
       transmit_progress(t, 0, 100, 1, Ex_progress_end_msg);
     }
     if (execute_time_used == 1) {
-      transmit_status(3, 0, 0, nullptr);
+      transmit_status(kStatusCompleted, 0, 0, nullptr);
     } else if (Ex_dwTestLevel == 0) {
       const uint32_t v = static_cast<uint32_t>(Ex_test_ad_end_now.load() >> 26);
-      transmit_status(1, 1, v, nullptr);
+      transmit_status(kStatusNoError, 1, v, nullptr);
     } else {
-      transmit_status(1, 0, 0, nullptr);
+      transmit_status(kStatusNoError, 0, 0, nullptr);
     }
     return;
   }
-  const bool aborted = (Ex_error_list_level.load() & kAbortLevel) != 0;
+  const bool aborted = (Ex_error_list_level.load() & kAbortListKind) != 0;
   if (Ex_dwTestLevel == 0) {
     const uint32_t w = static_cast<uint32_t>(Ex_test_ad_end_now.load());
-    transmit_status(aborted ? 6 : 4, 1, w, nullptr);
+    transmit_status(aborted ? kStatusAborted : kStatusErrorEnded, 1, w, nullptr);
   } else if (aborted) {
-    transmit_status(6, 0, 0, nullptr);
+    transmit_status(kStatusAborted, 0, 0, nullptr);
   }
 }
 

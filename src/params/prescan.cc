@@ -17,9 +17,11 @@ using memtest_params::kDefaultSize;
 using memtest_params::ParamText;
 using memtest_params::starts_with_ci;
 
-constexpr int32_t kPreOk = 1;
-constexpr int32_t kPreCancel = 4;
-constexpr int32_t kPreNoMemory = 16;
+// The pre-scan answers with the parser's result codes; a failed working
+// text allocation is reported as the parser reports it.
+constexpr int32_t kPreOk = static_cast<int32_t>(kRcOk);
+constexpr int32_t kPreCancel = static_cast<int32_t>(kRcCancel);
+constexpr int32_t kPreNoMemory = static_cast<int32_t>(kRcParam);
 
 struct PreScan {
   const ParamText* text = nullptr;

@@ -9,6 +9,7 @@
 #include "common/transmit.h"
 #include "progress/progress.h"
 #include "progress/progress_message.h"
+#include "state/final_status.h"
 #include "state/memstruct.h"
 #include "state/param_block.h"
 #include "state/pmem_state.h"
@@ -18,7 +19,6 @@ namespace {
 
 constexpr uint32_t kStateRunning = 1;
 constexpr uint32_t kStateCanceled = 3;
-constexpr uint32_t kStatusNoError = 1;
 constexpr int32_t kClockBackLimit = 300;
 
 // The clock went back behind the start, or by kClockBackLimit seconds or

@@ -5,32 +5,16 @@
 #include <cstdio>
 
 #include "common/transmit.h"
+#include "state/final_status.h"
 #include "view/view_json.h"
 
 namespace {
 
-struct StatusInfo {
-  uint32_t status;
-  const char* name;
-  // The exit status memtest ends with after this final status, for a stream
-  // read from a pipe, where memtest's own is not known. An abort can end
-  // memtest with 255 (start-up), 16 (parameters), 2 (memory device) or 0;
-  // the record does not say which, and 255 is the one that never reads as
-  // a normal end.
-  int exit_status;
-  bool passed;  // a Completed run is the normal end of a run with a run time
-};
-
-constexpr StatusInfo kStatuses[] = {
-    {1, "No Error", 1, true},     {2, "Canceled", 2, false},  {3, "Completed", 1, true},
-    {4, "Error Ended", 0, false}, {6, "Aborted", 255, false},
-};
+// The final statuses memtest sends, with their names and exit statuses.
+using StatusInfo = FinalStatusInfo;
 
 const StatusInfo* find_status(uint32_t status) {
-  for (const StatusInfo& s : kStatuses) {
-    if (s.status == status) return &s;
-  }
-  return nullptr;
+  return find_final_status(status);
 }
 
 std::string clock_text(uint32_t seconds) {
