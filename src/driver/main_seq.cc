@@ -65,45 +65,91 @@ SweepPlan sweep_plan(const ParamStruct_t& param, const uint8_t* sel) {
   return plan;
 }
 
+// One algorithm of a pattern pass: its number, its name, the routine that
+// tests one chunk (whole: the run is in WHOLE mode), the algo_done slot it
+// counts its work in, and the trace of that count.
+struct Algorithm {
+  uint16_t number;
+  const char* name;
+  uint32_t (*run)(uint16_t kind, void* chunk, uint32_t size, bool whole, VykTp2MemStruct_t* ctl,
+                  uint64_t* done);
+  uint8_t done_slot;
+  const char* done_trace;
+  bool done_trace_32;  // the count is traced as a 32-bit number
+  bool in_whole;       // WHOLE mode calls it
+};
+
+uint32_t run_mscan(uint16_t kind, void* chunk, uint32_t size, bool, VykTp2MemStruct_t* ctl,
+                   uint64_t* done) {
+  return VykTp2MSCAN(kind, chunk, size, ctl, done);
+}
+
+uint32_t run_march(uint16_t kind, void* chunk, uint32_t size, bool, VykTp2MemStruct_t* ctl,
+                   uint64_t* done) {
+  return VykTp2MARCH(kind, chunk, size, ctl, done);
+}
+
+uint32_t run_masest(uint16_t kind, void* chunk, uint32_t size, bool, VykTp2MemStruct_t* ctl,
+                    uint64_t* done) {
+  return VykTp2MASEST(kind, chunk, size, ctl, done);
+}
+
+uint32_t run_bmove(uint16_t kind, void* chunk, uint32_t size, bool, VykTp2MemStruct_t* ctl,
+                   uint64_t* done) {
+  return VykTp2BMOVE(kind, chunk, size, ctl, 0, done);
+}
+
+// IMOVE tests the whole chunk in WHOLE mode, else its first half.
+uint32_t run_imove(uint16_t, void* chunk, uint32_t size, bool whole, VykTp2MemStruct_t* ctl,
+                   uint64_t* done) {
+  printfx(kPfMsgNo | kPfDebugLog, "Ixx57", "_NonPSE36MemoryTest",
+          "Committed User Memory adr=", chunk, "size=0x", static_cast<unsigned>(size));
+  const uint64_t length = whole ? size : size / 2;
+  return Vyk_moving_inversion(chunk, length, ctl, done);
+}
+
+// In sweep order, one entry per number from kAlgoMscan. WHOLE selects all
+// five (the parser marks them in algo_array and the pre-scan counts five
+// algorithms for the progress size), but this table alone decides what a
+// WHOLE pass calls: not MARCH, whose sweep there only takes and releases its
+// chunks under the time checks.
+constexpr Algorithm kAlgorithms[kAlgoCount] = {
+    {kAlgoMscan, "MSCAN", run_mscan, 0, "_NonPSE36MemoryTest()  MSCAN done..=0x%llx\n", false,
+     true},
+    {kAlgoMarch, "MARCH", run_march, 1, "_NonPSE36MemoryTest()  MARCH done..=0x%llx\n", false,
+     false},
+    {kAlgoMasest, "MASEST", run_masest, 2, "_NonPSE36MemoryTest()  MASEST done..=0x%llx\n", false,
+     true},
+    {kAlgoBmove, "BMOVE", run_bmove, 3, "_NonPSE36MemoryTest()  BMOVE done..=0x%llx\n", false,
+     true},
+    {kAlgoImove, "IMOVE", run_imove, kImoveIndex,
+     "_NonPSE36MemoryTest()  Moving Inversion done..=0x%x\n", true, true},
+};
+static_assert(
+    [] {
+      for (uint32_t i = 0; i < kAlgoCount; ++i) {
+        if (uint32_t{kAlgorithms[i].number} != kAlgoMscan + i) return false;
+      }
+      return true;
+    }(),
+    "kAlgorithms is indexed by algorithm number");
+
 // Runs the algorithm of sweep `algo` over one chunk when it is selected.
 // Returns true when an algorithm ran; *r then holds its result.
 bool run_algorithm(uint16_t algo, uint16_t kind, void* chunk, uint32_t size, VykTp2MemStruct_t* ctl,
                    uint64_t* done, const uint8_t* sel, uint32_t* r) {
   if (algo < kAlgoMscan || algo > kAlgoImove) return false;
   if (sel[algo - kAlgoMscan] != kAlgoSelected) return false;
+  const Algorithm& a = kAlgorithms[algo - kAlgoMscan];
   const bool whole = ctl->param->wTestMode == kTestWhole;
-  switch (algo) {
-    case kAlgoMscan:
-      *r = VykTp2MSCAN(kind, chunk, size, ctl, &done[0]);
-      printfx(kPfTraceText, "_NonPSE36MemoryTest()  MSCAN done..=0x%llx\n",
-              static_cast<unsigned long long>(done[0]));
-      return true;
-    case kAlgoMarch:
-      if (whole) return false;  // WHOLE mode never runs MARCH
-      *r = VykTp2MARCH(kind, chunk, size, ctl, &done[1]);
-      printfx(kPfTraceText, "_NonPSE36MemoryTest()  MARCH done..=0x%llx\n",
-              static_cast<unsigned long long>(done[1]));
-      return true;
-    case kAlgoMasest:
-      *r = VykTp2MASEST(kind, chunk, size, ctl, &done[2]);
-      printfx(kPfTraceText, "_NonPSE36MemoryTest()  MASEST done..=0x%llx\n",
-              static_cast<unsigned long long>(done[2]));
-      return true;
-    case kAlgoBmove:
-      *r = VykTp2BMOVE(kind, chunk, size, ctl, 0, &done[3]);
-      printfx(kPfTraceText, "_NonPSE36MemoryTest()  BMOVE done..=0x%llx\n",
-              static_cast<unsigned long long>(done[3]));
-      return true;
-    default: {  // kAlgoImove: the whole chunk in WHOLE mode, else its first half
-      printfx(kPfMsgNo | kPfDebugLog, "Ixx57", "_NonPSE36MemoryTest",
-              "Committed User Memory adr=", chunk, "size=0x", static_cast<unsigned>(size));
-      const uint64_t length = whole ? size : size / 2;
-      *r = Vyk_moving_inversion(chunk, length, ctl, &done[4]);
-      printfx(kPfTraceText, "_NonPSE36MemoryTest()  Moving Inversion done..=0x%x\n",
-              static_cast<unsigned>(done[4]));
-      return true;
-    }
+  if (whole && !a.in_whole) return false;
+  *r = a.run(kind, chunk, size, whole, ctl, &done[a.done_slot]);
+  if (a.done_trace_32) {
+    printfx(kPfTraceText, a.done_trace, static_cast<unsigned>(done[a.done_slot]));
+  } else {
+    printfx(kPfTraceText, a.done_trace, static_cast<unsigned long long>(done[a.done_slot]));
   }
+  return true;
 }
 
 // Counts one call of the algorithm with counter byte `byte` (stops at 255)

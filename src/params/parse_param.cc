@@ -121,6 +121,8 @@ void on_tp_hit(const memtest_params::TpHit& hit, void* ctx) {
   Parse& p = *static_cast<Parse*>(ctx);
   switch (hit.word) {
     case memtest_params::TpWord::kWhole:
+      // All five, MARCH too; the main sequence's algorithm table decides
+      // which of them a WHOLE pass calls.
       ParamStruct.wTestMode = kTestWhole;
       std::memset(p.algo_array, kAlgoSelected, 5);
       break;

@@ -76,7 +76,7 @@ void on_tp_hit(const memtest_params::TpHit& hit, void* ctx) {
   PreScan& s = *static_cast<PreScan*>(ctx);
   switch (hit.word) {
     case memtest_params::TpWord::kWhole:
-      for (bool& m : s.marked) m = true;
+      for (bool& m : s.marked) m = true;  // counted as the parser selects them
       s.algo_named = true;
       break;
     case memtest_params::TpWord::kAlgo:
