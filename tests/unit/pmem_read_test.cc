@@ -1,6 +1,6 @@
 // The physical memory read over a simulated /dev/mem: whole runs of the main
 // sequence (the region map and its estimate first at levels 1 to 3) that hand
-// over to the read pass, and the search for the next readable address.
+// over to the read pass.
 #include <cstdlib>
 #include <regex>
 #include <sstream>
@@ -98,23 +98,5 @@ TEST_P(PmemRun, MatchesGolden) {
 INSTANTIATE_TEST_SUITE_P(Table, PmemRun,
                          testing::ValuesIn(ts::read_table("unit/data/pmem_runs.txt", 6)),
                          [](const auto& info) { return info.param[0]; });
-
-// map | level | cursor | address | result, address, cursor and device position after
-class PmemSearch : public PmemTest, public testing::WithParamInterface<ts::Row> {};
-
-TEST_P(PmemSearch, FindsTheNextRegion) {
-  const ts::Row& row = GetParam();
-  start(row[0], "-tp PMEM -lv " + row[1]);
-  Ex_sr_jump_cnt = static_cast<uint32_t>(std::stoul(row[2]));
-  Ex_found_fd = kFd;
-  uint64_t a = std::stoull(row[3], nullptr, 0);
-  const uint32_t rc = search_next_region(&VykTp2MemStruct, &a);
-  EXPECT_EQ(format("rc=%llu at=%llx cursor=%llu pos=%llx", rc, a, Ex_sr_jump_cnt, g_sim.dev.pos),
-            row[4]);
-}
-
-INSTANTIATE_TEST_SUITE_P(Table, PmemSearch,
-                         testing::ValuesIn(ts::read_table("unit/data/pmem_searches.txt", 5)),
-                         [](const auto& info) { return ts::row_id(info.param); });
 
 }  // namespace
