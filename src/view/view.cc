@@ -34,12 +34,24 @@ std::string step_text(const std::string& text) {
 
 // Texts from the stream reach the terminal without control characters, so
 // that a damaged or foreign stream cannot move the cursor or change the
-// terminal's settings.
+// terminal's settings. The C1 controls count too: a terminal with an 8-bit
+// character set takes the bytes 0x80 to 0x9f as such (0x9b is CSI), one in
+// UTF-8 their two-byte forms (c2 80 to c2 9f). memtest's own texts are ASCII,
+// so the bytes are replaced whatever character set the terminal uses.
 std::string printable(const std::string& text) {
-  std::string out = text;
-  for (char& c : out) {
-    const auto u = static_cast<unsigned char>(c);
-    if ((u < 0x20 && c != '\n') || u == 0x7f) c = '?';
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto u = static_cast<unsigned char>(text[i]);
+    const auto next = static_cast<unsigned char>(i + 1 < text.size() ? text[i + 1] : 0);
+    bool control = u < 0x20 && u != '\n';
+    control = control || u == 0x7f;
+    control = control || (u >= 0x80 && u < 0xa0);
+    if (u == 0xc2 && next >= 0x80 && next < 0xa0) {
+      ++i;  // U+0080 to U+009F in UTF-8: one character, one '?'
+      control = true;
+    }
+    out += control ? '?' : text[i];
   }
   return out;
 }

@@ -242,7 +242,7 @@ TEST(View, DamagedStreams) {
   if (e2e::shell_command("view").empty()) GTEST_SKIP() << "memtest-view is not built";
   for (const ts::Row& row : ts::read_table("e2e/view_streams.txt", 3)) {
     SCOPED_TRACE(row.where);
-    const std::string stream = ts::unescape(row[0]);
+    const std::string stream = ts::unescape(ts::expand(row[0]));
     // Fed whole or a byte at a time, the reader finds the same records and
     // the same fault.
     std::vector<ts::Record> whole;
