@@ -15,6 +15,7 @@
 #include "common/transmit.h"
 #include "driver/chunk.h"
 #include "progress/progress.h"
+#include "state/final_status.h"
 #include "state/memstruct.h"
 #include "state/param_block.h"
 #include "state/pmem_state.h"
@@ -203,7 +204,7 @@ void finish_cancel(bool test_stopped) {
   const uint64_t tkind = Ex_dwDebug_TKind.load();
   printfx(kPfTraceText, "_Cancel() Ex_dwDebug_TKind=0x%08x%08x\n",
           static_cast<unsigned>(tkind >> 32), static_cast<unsigned>(tkind));
-  transmit_status(2, 0, 0, nullptr);
+  transmit_status(kStatusCanceled, 0, 0, nullptr);
   std::fflush(nullptr);
   if (CancelExitFn fn = g_exit_fn.load()) fn(2);
   _exit(2);
