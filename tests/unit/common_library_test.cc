@@ -96,6 +96,7 @@ std::string CommonCalls::call(const std::string& text) {
   if (f == "file") return ts::read_file(logs_.file(a[1]));
   if (f == "strtolx") return rc = strtolx(s(1), &v), n(rc) + ":" + std::to_string(v);
   if (f == "module") return rc = get_module_name(buf, s(1), u(2)), n(rc) + ":" + buf;
+  if (f == "level") return n(get_test_level(args.argc(), args.argv()));
   if (f == "analyze") return n(common_arg_analyze(args.argc(), args.argv()));
   // Records (their senders always return 0).
   if (f == "setup") return n(transmit_setup(s(1), s(2)));
