@@ -237,38 +237,43 @@ TEST_P(Cases, Run) {
 INSTANTIATE_TEST_SUITE_P(Table, Cases, testing::ValuesIn(ts::read_blocks("e2e/cases.txt")),
                          [](const auto& info) { return ts::block_id(info.param); });
 
-// Record streams fed to the reader and to memtest-view (tests/e2e/view_streams.txt).
-TEST(View, DamagedStreams) {
+// Record streams fed to the reader and to memtest-view, one row of
+// tests/e2e/view_streams.txt each.
+class ViewStreams : public testing::TestWithParam<ts::Row> {};
+
+TEST_P(ViewStreams, Damaged) {
   if (e2e::shell_command("view").empty()) GTEST_SKIP() << "memtest-view is not built";
-  for (const ts::Row& row : ts::read_table("e2e/view_streams.txt", 3)) {
-    SCOPED_TRACE(row.where);
-    const std::string stream = ts::unescape(ts::expand(row[0]));
-    // Fed whole or a byte at a time, the reader finds the same records and
-    // the same fault.
-    std::vector<ts::Record> whole;
-    const std::string error = ts::parse_records(stream, &whole);
-    RecordReader reader;
-    ProtocolRecord rec;
-    RecordResult result = kRecordNeedMore;
-    size_t n = 0;
-    for (const char& c : stream) {
-      record_reader_feed(&reader, std::string_view(&c, 1));
-      while ((result = record_reader_next(&reader, &rec)) == kRecordReady) {
-        EXPECT_EQ(rec.raw, whole.at(n++).raw);
-      }
+  const ts::Row& row = GetParam();
+  const std::string stream = ts::unescape(ts::expand(row[0]));
+  // Fed whole or a byte at a time, the reader finds the same records and
+  // the same fault.
+  std::vector<ts::Record> whole;
+  const std::string error = ts::parse_records(stream, &whole);
+  RecordReader reader;
+  ProtocolRecord rec;
+  RecordResult result = kRecordNeedMore;
+  size_t n = 0;
+  for (const char& c : stream) {
+    record_reader_feed(&reader, std::string_view(&c, 1));
+    while ((result = record_reader_next(&reader, &rec)) == kRecordReady) {
+      EXPECT_EQ(rec.raw, whole.at(n++).raw);
     }
-    if (result != kRecordBad) record_reader_finish(&reader);
-    EXPECT_EQ(reader.error, error);
-    EXPECT_EQ(n, whole.size());
-    ts::TempDir dir;
-    ts::write_file(dir.file("stream"), stream);
-    e2e::Options opts;
-    opts.program = "/bin/sh";
-    const e2e::Result r = e2e::run(
-        {"-c", e2e::shell_command("view") + " --plain <" + dir.file("stream") + " 2>&1"}, opts);
-    EXPECT_EQ(r.out, ts::unescape(row[1]));
-    EXPECT_EQ(std::to_string(r.exit_status), row[2]);
   }
+  if (result != kRecordBad) record_reader_finish(&reader);
+  EXPECT_EQ(reader.error, error);
+  EXPECT_EQ(n, whole.size());
+  ts::TempDir dir;
+  ts::write_file(dir.file("stream"), stream);
+  e2e::Options opts;
+  opts.program = "/bin/sh";
+  const e2e::Result r = e2e::run(
+      {"-c", e2e::shell_command("view") + " --plain <" + dir.file("stream") + " 2>&1"}, opts);
+  EXPECT_EQ(r.out, ts::unescape(row[1]));
+  EXPECT_EQ(std::to_string(r.exit_status), row[2]);
 }
+
+INSTANTIATE_TEST_SUITE_P(Table, ViewStreams,
+                         testing::ValuesIn(ts::read_table("e2e/view_streams.txt", 3)),
+                         [](const auto& info) { return ts::row_id(info.param); });
 
 }  // namespace
