@@ -7,9 +7,9 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "common/platform.h"
 #include "params/prescan.h"
 #include "physmem_sim.h"
-#include "pmem/pmem_device.h"
 #include "pmem/pmem_map.h"
 #include "state/param_block.h"
 #include "state/pmem_state.h"
@@ -35,7 +35,9 @@ const char* const kMaps[] = {"ram=16G", "ram=16G read=0-1M", "ram=16G stripes=0+
 void BM_Probe(benchmark::State& state) {
   g_dev = physmem::Device{};
   if (!physmem::parse(kMaps[state.range(0)], &g_dev.map).empty()) std::abort();
-  set_pmem_device(&kSimDevice);
+  static Platform sim = kSystemPlatform;
+  sim.pmem = kSimDevice;
+  set_platform(&sim);
   char a0[] = "memtest", a1[] = "-dev", a2[] = "MEM", a3[] = "-tp", a4[] = "PMEM";
   char* argv[] = {a0, a1, a2, a3, a4, nullptr};
   Pre_Getp_ForProgress(argv);

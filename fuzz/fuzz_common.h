@@ -11,6 +11,7 @@
 #include "common/area.h"
 #include "common/eset.h"
 #include "common/logfile.h"
+#include "common/platform.h"
 #include "common/record_reader.h"
 #include "common/test_inf.h"
 #include "common/transmit.h"
@@ -44,7 +45,9 @@ inline void quiet_start() {
   tp_area_ctl(kAreaCreate, 1024);
   TEST_INF.test_mode = kModeOnline;
   transmit_setup("memtest", "MEM");
-  set_output_writer(&check_record);
+  static Platform checked = kSystemPlatform;
+  checked.write_record = &check_record;
+  set_platform(&checked);
 }
 
 // The input cut at newlines into at most max words (the last one keeps the

@@ -21,7 +21,7 @@
 #include "algorithms/masest_impl.h"
 #include "algorithms/moving_inversion_impl.h"
 #include "algorithms/mscan_impl.h"
-#include "common/transmit.h"
+#include "common/platform.h"
 #include "fault_memory.h"
 
 namespace {
@@ -237,7 +237,9 @@ int main(int argc, char** argv) {
     }
   }
   // Records and traces are not wanted; no time limit, no wait, no injection.
-  set_output_writer([](const char*, size_t) {});
+  Platform quiet = kSystemPlatform;
+  quiet.write_record = [](const char*, size_t) {};
+  set_platform(&quiet);
   Ex_dwTestLevel = 1;
 
   std::printf("Detected, in %% of %d random instances per fault class:\n\n| Algorithm | Area |", n);

@@ -7,10 +7,6 @@
 #include "algorithms/sweep_frame.h"
 #include "common/logfile.h"
 
-// Called between the two sweeps with the buffer and the bytes written, when
-// set (see mscan.h).
-extern void (*g_mscan_sweep_hook)(void* buffer, uint64_t written);
-
 template <class Mem>
 uint32_t mscan_body(Mem& mem, uint16_t kind, void* buffer, uint64_t size, VykTp2MemStruct_t* ctl,
                     uint64_t* done) {
@@ -41,7 +37,6 @@ uint32_t mscan_body(Mem& mem, uint16_t kind, void* buffer, uint64_t size, VykTp2
   if (s.rc != kRcOk) return s.rc;
   if (s.cut) *done = end = s.reached;
   settle_done(done, s.reached);
-  if (g_mscan_sweep_hook != nullptr) g_mscan_sweep_hook(buffer, end);
 
   const Verify check{pattern, Then::kKeep, nullptr, false, Fake_Err[0] == 1 ? kInjected : nullptr};
   limit.begin();

@@ -7,8 +7,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
-#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -16,27 +14,13 @@
 #include <mutex>
 
 #include "common/logfile.h"
+#include "common/platform.h"
 #include "common/result_list.h"
 #include "common/test_inf.h"
 
 namespace {
 
 std::mutex g_output_mu;
-std::atomic<OutputWriter> g_writer{nullptr};
-
-// Writes all of data to standard output; interrupted and partial writes are
-// retried, other errors are ignored (the controller simply misses the record).
-void write_stdout(const char* data, size_t len) {
-  while (len > 0) {
-    ssize_t n = ::write(STDOUT_FILENO, data, len);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return;
-    }
-    data += n;
-    len -= static_cast<size_t>(n);
-  }
-}
 
 void write_record(const char* data, size_t len, bool running);
 
@@ -111,12 +95,7 @@ namespace {
 void write_record(const char* data, size_t len, bool running) {
   std::lock_guard<std::mutex> lock(g_output_mu);
   if (running && TEST_INF.final_status_sent.load() != 0) return;
-  OutputWriter writer = g_writer.load();
-  if (writer != nullptr) {
-    writer(data, len);
-  } else {
-    write_stdout(data, len);
-  }
+  platform().write_record(data, len);
 }
 
 void mark_final_status() {
@@ -125,11 +104,6 @@ void mark_final_status() {
 }
 
 }  // namespace
-
-void set_output_writer(OutputWriter writer) {
-  std::lock_guard<std::mutex> lock(g_output_mu);
-  g_writer.store(writer);
-}
 
 namespace {
 

@@ -23,7 +23,3 @@ void transmit_module_vl(int argc, char** argv);
 // Writes one whole record to the output in a single write (under a lock, so
 // records of two threads never interleave, whatever their length).
 void output_record(const char* data, size_t len);
-
-// Test seam: where records go. nullptr restores standard output.
-using OutputWriter = void (*)(const char* data, size_t len);
-void set_output_writer(OutputWriter writer);

@@ -28,9 +28,3 @@ void sigint_function();
 void sigint_handler_lock();
 void sigint_handler_unlock();
 [[noreturn]] void Memtest_Cancel();
-
-// Test seam: the end of the process after a cancel. The default is _exit; a
-// replaced routine is called with the exit status, and _exit follows it all
-// the same. nullptr restores the default.
-using CancelExitFn = void (*)(int status);
-void set_cancel_exit_fn(CancelExitFn fn);

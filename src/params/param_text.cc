@@ -1,27 +1,16 @@
 #include "params/param_text.h"
 
-#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
+#include "common/platform.h"
 #include "state/param_block.h"
-
-namespace {
-
-std::atomic<ParamTextAllocFn> g_alloc{nullptr};
-
-}  // namespace
-
-void set_param_text_alloc(ParamTextAllocFn fn) {
-  g_alloc.store(fn);
-}
 
 namespace memtest_params {
 
 bool ParamText::allocate() {
   release();
-  ParamTextAllocFn fn = g_alloc.load();
-  void* block = fn ? fn(kTextSize) : std::malloc(kTextSize);
+  void* block = platform().text_alloc(kTextSize);
   if (!block) return false;
   buf_ = static_cast<char*>(block);
   std::memset(buf_, 0, kTextSize);

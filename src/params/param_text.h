@@ -22,7 +22,7 @@ class ParamText {
   ParamText(const ParamText&) = delete;
   ParamText& operator=(const ParamText&) = delete;
 
-  // Takes a zeroed buffer through the allocation seam; false when none.
+  // Takes a zeroed buffer from the platform; false when none.
   bool allocate();
   void release();
 
@@ -46,8 +46,3 @@ class ParamText {
 };
 
 }  // namespace memtest_params
-
-// Test seam: the allocation of the 2048-byte working text (the block is
-// released with free). nullptr restores malloc.
-using ParamTextAllocFn = void* (*)(size_t size);
-void set_param_text_alloc(ParamTextAllocFn fn);

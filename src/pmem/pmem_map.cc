@@ -5,8 +5,8 @@
 
 #include "algorithms/error_disp.h"
 #include "common/logfile.h"
+#include "common/platform.h"
 #include "common/test_inf.h"
-#include "pmem/pmem_device.h"
 #include "state/memstruct.h"
 #include "state/param_block.h"
 #include "state/pmem_state.h"
@@ -26,7 +26,7 @@ constexpr int32_t kOpenFailed = 2;
 
 // A seek counts only when the whole 64-bit position reached is the one asked for.
 bool seek_to(int fd, uint64_t address, int64_t* reached) {
-  *reached = pmem_device().seek(fd, address);
+  *reached = platform().pmem.seek(fd, address);
   return static_cast<uint64_t>(*reached) == address;
 }
 
@@ -52,7 +52,7 @@ void close_region(uint64_t address, const char* how) {
 
 // Steps through the first 16 GiB and records every readable range.
 void probe_regions(int fd) {
-  const PmemDevice& dev = pmem_device();
+  const PmemDevice& dev = platform().pmem;
   char buf[kProbeBytes];
   Ex_jump_cnt = 0;
   bool readable = true;  // so an unreadable address 0 closes entry 0 as {0, 0}
@@ -144,7 +144,7 @@ void pmem_report_open_error(const char* function_name) {
 
 int32_t get_exec_time(uint64_t* ex_sec) {
   Error_Details = Error_Details_t{};
-  const PmemDevice& dev = pmem_device();
+  const PmemDevice& dev = platform().pmem;
   errno = 0;
   const int fd = dev.open_mem();
   const int open_errno = errno;
@@ -189,7 +189,7 @@ uint32_t put_pmem_address() {
 
 uint32_t search_next_region(VykTp2MemStruct_t* /*ctl*/, uint64_t* address) {
   Error_Details = Error_Details_t{};
-  const PmemDevice& dev = pmem_device();
+  const PmemDevice& dev = platform().pmem;
   char scratch[kSearchBytes];
   uint64_t a = *address;
   uint32_t result = 0;

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "common/logfile.h"
-#include "pmem/pmem_device.h"
+#include "common/platform.h"
 #include "pmem/pmem_map.h"
 #include "progress/clock.h"
 #include "state/memstruct.h"
@@ -53,7 +53,7 @@ bool fewer_size(uint64_t a, uint32_t read_size, uint32_t* length) {
 
 // Reads one block into buf from the device's position (512 bytes past a).
 int64_t read_block(uint64_t a, char* buf, uint32_t length, bool in_pieces) {
-  const PmemDevice& dev = pmem_device();
+  const PmemDevice& dev = platform().pmem;
   if (!in_pieces) return dev.read(Ex_found_fd, buf, length);
   printfx(kPfTraceText, "VykTp2PMEMRead() FewerSize=0x%x(Ex_jump_addr=0x%08x)\n", length,
           static_cast<unsigned>(a));
@@ -71,7 +71,7 @@ int64_t read_block(uint64_t a, char* buf, uint32_t length, bool in_pieces) {
 void pause_after_block() {
   for (uint32_t s = 0; s < execute_waitsec.load(); ++s) {
     cancel_checkpoint();
-    memtest_sleep_seconds(1);
+    platform().sleep_seconds(1);
   }
 }
 
@@ -94,7 +94,7 @@ void lap_around(uint64_t* status, VykTp2MemStruct_t* ctl, const uint64_t* done) 
 // Blocks and rounds until the time is up, the round ends (levels 1 to 3
 // without RUNTIME), or no block buffer can be had.
 void read_blocks(uint64_t read_size, uint64_t* status, VykTp2MemStruct_t* ctl, uint64_t* done) {
-  const PmemDevice& dev = pmem_device();
+  const PmemDevice& dev = platform().pmem;
   const uint32_t size = static_cast<uint32_t>(read_size);
   const uint64_t start = memtest_GetTickCount();
   uint32_t k = 0;
@@ -175,7 +175,7 @@ uint32_t VykTp2PMEMRead(uint64_t read_size, uint64_t* status, VykTp2MemStruct_t*
                         uint64_t* done) {
   uint32_t result = kRcOk;
   Error_Details = Error_Details_t{};
-  const PmemDevice& dev = pmem_device();
+  const PmemDevice& dev = platform().pmem;
   errno = 0;
   Ex_found_fd = dev.open_mem();
   if (Ex_found_fd < 0) {

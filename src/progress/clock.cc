@@ -2,56 +2,25 @@
 // between test steps.
 #include "progress/clock.h"
 
-#include <atomic>
-#include <cerrno>
-#include <ctime>
+#include <sys/time.h>
 
+#include "common/platform.h"
 #include "state/memstruct.h"
 #include "state/param_block.h"
 #include "state/process_end.h"
 
 namespace {
 
-std::atomic<TimeOfDayFn> g_timeofday{nullptr};
-std::atomic<SleepSecondsFn> g_sleep{nullptr};
-
-void real_sleep_seconds(unsigned seconds) {
-  timespec left{static_cast<time_t>(seconds), 0};
-  while (nanosleep(&left, &left) != 0 && errno == EINTR) {
-  }
-}
-
 // Seconds and microseconds are taken as signed 32-bit values and widened.
 int64_t now_microseconds() {
   timeval tv{};
-  TimeOfDayFn fn = g_timeofday.load();
-  if (fn) {
-    fn(&tv);
-  } else {
-    gettimeofday(&tv, nullptr);  // errors are ignored
-  }
+  platform().time_of_day(&tv);  // errors are ignored
   const int64_t sec = static_cast<int32_t>(tv.tv_sec);
   const int64_t usec = static_cast<int32_t>(tv.tv_usec);
   return sec * 1000000 + usec;
 }
 
 }  // namespace
-
-void set_timeofday_fn(TimeOfDayFn fn) {
-  g_timeofday.store(fn);
-}
-void set_sleep_fn(SleepSecondsFn fn) {
-  g_sleep.store(fn);
-}
-
-void memtest_sleep_seconds(unsigned seconds) {
-  SleepSecondsFn fn = g_sleep.load();
-  if (fn) {
-    fn(seconds);
-  } else {
-    real_sleep_seconds(seconds);
-  }
-}
 
 uint64_t GetNowTime() {
   return static_cast<uint64_t>(now_microseconds());
@@ -76,7 +45,7 @@ int32_t memtest_sleep() {
     }
     // A cancel during a long pause stops the test thread here.
     cancel_checkpoint();
-    memtest_sleep_seconds(1);
+    platform().sleep_seconds(1);
   }
   return 0;
 }

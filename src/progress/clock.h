@@ -2,8 +2,6 @@
 // between test steps.
 #pragma once
 
-#include <sys/time.h>
-
 #include <atomic>
 #include <cstdint>
 
@@ -50,10 +48,3 @@ inline bool time_limit_over(TimeLimit limit, uint64_t start) {
 
 // 0 after the full pause, 1 when the run time ran out during it.
 int32_t memtest_sleep();
-
-// Test seams: the time-of-day source and the one-second sleep.
-using TimeOfDayFn = int (*)(struct timeval* tv);
-void set_timeofday_fn(TimeOfDayFn fn);  // nullptr restores gettimeofday
-using SleepSecondsFn = void (*)(unsigned seconds);
-void set_sleep_fn(SleepSecondsFn fn);  // nullptr restores the real sleep
-void memtest_sleep_seconds(unsigned seconds);

@@ -1,13 +1,12 @@
-// The progress thread: its state, its two loops and the seams its tests use.
+// The progress thread: its state, its two loops, and its clock and process end.
 #include "progress/progress.h"
-
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <thread>
 
+#include "common/platform.h"
 #include "progress/progress_step.h"
 #include "state/memstruct.h"
 #include "state/process_end.h"
@@ -24,9 +23,6 @@ uint32_t Ex_infini_cnt;
 
 namespace {
 
-std::atomic<ProgressNowFn> g_now_fn{nullptr};
-std::atomic<ProgressEndFn> g_end_fn{nullptr};
-std::atomic<ProgressClaimFn> g_claim_fn{nullptr};
 std::atomic<bool> g_loop_stop{false};
 
 constexpr auto kPauseLength = std::chrono::seconds(1);
@@ -34,31 +30,17 @@ constexpr auto kPauseSlice = std::chrono::milliseconds(20);
 
 }  // namespace
 
-void set_progress_now_fn(ProgressNowFn fn) {
-  g_now_fn.store(fn);
-}
-void set_progress_end_fn(ProgressEndFn fn) {
-  g_end_fn.store(fn);
-}
-void set_progress_claim_fn(ProgressClaimFn fn) {
-  g_claim_fn.store(fn);
-}
-
 time_t progress_now() {
-  ProgressNowFn fn = g_now_fn.load();
-  return fn ? fn() : time(nullptr);
+  return platform().time_now();
 }
 
 bool progress_claim_end() {
-  ProgressClaimFn fn = g_claim_fn.load();
-  return fn ? fn() : memtest_claim_end();
+  return platform().progress_claim_end();
 }
 
 void progress_end_process(int status) {
-  ProgressEndFn fn = g_end_fn.load();
-  if (fn == nullptr) _exit(status);
-  fn(status);
-  // Only a replaced end routine comes back: behave as if the process ended.
+  platform().end_process(status);
+  // Only a replaced end of the process comes back: behave as if it ended.
   g_loop_stop.store(true);
 }
 

@@ -24,11 +24,7 @@ void Memtest_Progress_Infinity(progress_t* rec);
 // Once Ex_Thread_End_f is set: waits until no progress step is still sending.
 void progress_quiesce();
 
-// Test seam for "now" in seconds. nullptr restores time(nullptr).
-using ProgressNowFn = time_t (*)();
-void set_progress_now_fn(ProgressNowFn fn);
-
-// "Now" in seconds as the progress code sees it (the seam above, else time()).
+// "Now" in seconds as the progress code sees it.
 time_t progress_now();
 
 // The one-second pause of the progress loops. Sleeps in short slices and
@@ -36,21 +32,13 @@ time_t progress_now();
 // of a run does not wait out a whole second.
 void progress_pause_1s();
 
-// Test seams for the clock-back end of the process. The end routine defaults
-// to _exit; the claim routine defaults to memtest_claim_end. nullptr restores
-// the default.
-using ProgressEndFn = void (*)(int status);
-void set_progress_end_fn(ProgressEndFn fn);
-using ProgressClaimFn = bool (*)();
-void set_progress_claim_fn(ProgressClaimFn fn);
-
 // Set once the progress code has given up the process end to a cancel (or a
-// replaced end routine returned); the thread loops stop on it. Cleared when a
-// loop starts.
+// replaced end of the process returned); the thread loops stop on it.
+// Cleared when a loop starts.
 bool progress_loop_stopped();
 
 // Used between the progress files: the claim of the process end, the end
-// itself (through the seam) and the stop of the loops.
+// itself (through the platform) and the stop of the loops.
 bool progress_claim_end();
 void progress_end_process(int status);
 void progress_stop_loop();

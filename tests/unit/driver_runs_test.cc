@@ -8,7 +8,6 @@
 #include <sstream>
 #include <thread>
 
-#include "algorithms/mscan.h"
 #include "driver/cancel.h"
 #include "driver/chunk.h"
 #include "driver/exec.h"
@@ -24,12 +23,26 @@ using ut::world;
 
 std::string g_kinds;           // data kind of every MSCAN call
 uint32_t g_advance_ms, g_err;  // see driver_runs.txt
+bool g_mscan_ran;              // MSCAN's time checks read the clock over the chunk held
 
-// MSCAN's call between its sweeps: the chunk in use is on record for the cancel.
-void mscan_seen(void* buffer, uint64_t) {
-  EXPECT_TRUE(Ex_lpCommittedBuffer == buffer && Ex_Committed_dwSize == world().chunk_sizes.back());
-  g_kinds += (g_kinds.empty() ? "" : ",") + std::to_string(VykTp2MemStruct.data_kind);
-  world().now_us += uint64_t{g_advance_ms} * 1000;
+// The run's clock reads: while a chunk is held, it is on record for the cancel.
+int clock_seen(timeval* tv) {
+  if (!world().live_chunks.empty()) {
+    EXPECT_TRUE(Ex_lpCommittedBuffer == *world().live_chunks.begin() &&
+                Ex_Committed_dwSize == world().chunk_sizes.back());
+    g_mscan_ran |= VykTp2MemStruct.algo_no == kAlgoMscan;
+  }
+  return ut::fake_platform().time_of_day(tv);
+}
+
+// A chunk MSCAN ran over is given back: its data kind is noted, the clock moves on.
+void chunk_back(void* chunk) {
+  if (g_mscan_ran) {
+    g_kinds += (g_kinds.empty() ? "" : ",") + std::to_string(VykTp2MemStruct.data_kind);
+    world().now_us += uint64_t{g_advance_ms} * 1000;
+  }
+  g_mscan_ran = false;
+  ut::fake_platform().chunk_free(chunk);
 }
 
 // A row of driver_runs.txt; the outcome of the table's first row is the base
@@ -56,9 +69,13 @@ class DriverRun : public ut::MemtestTest, public testing::WithParamInterface<Run
 
 TEST_P(DriverRun, Outcome) {
   const ts::Row& row = GetParam().row;
-  set_mscan_sweep_hook(&mscan_seen);
+  Platform watched = ut::fake_platform();
+  watched.time_of_day = &clock_seen;
+  watched.chunk_free = &chunk_back;
+  set_platform(&watched);
   g_kinds.clear();
   g_advance_ms = 0;
+  g_mscan_ran = false;
   uint8_t sel[5] = {};
   uint64_t done[5] = {}, counters = 0;
   ut::Args args(row[1]);
@@ -107,12 +124,14 @@ TEST_F(driverDeathTest, CancelTellsTheProgressThreadToStop) {
     Ex_lpCommittedBuffer = VykTp2GetMemoryChunk(0x1000, nullptr);
     lpTempString = static_cast<char*>(std::malloc(2048));
     std::thread(&park_forever).detach();  // the test thread, stopped at a checkpoint
-    set_cancel_exit_fn([](int code) {
+    static Platform ending = ut::fake_platform();
+    ending.end_process = [](int code) {
       std::fprintf(stderr, "%sthread end %u, chunks %zu, chunk %p, text %p, exit %d, end %d\n",
                    world().output.c_str(), Ex_Thread_End_f.load(), world().live_chunks.size(),
                    Ex_lpCommittedBuffer.load(), static_cast<void*>(lpTempString), code,
                    memtest_claim_end());  // a normal end may no longer claim it
-    });
+    };
+    set_platform(&ending);
     Memtest_Cancel();
   };
   EXPECT_EXIT(

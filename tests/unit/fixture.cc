@@ -1,7 +1,5 @@
 #include "fixture.h"
 
-#include <sys/time.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -9,28 +7,15 @@
 #include <filesystem>
 #include <mutex>
 
-#include "algorithms/mscan.h"
-#include "algorithms/pattern.h"
 #include "common/area.h"
-#include "common/logfile.h"
 #include "common/msgtbl.h"
 #include "common/transmit.h"
-#include "driver/chunk.h"
-#include "params/param_text.h"
-#include "pmem/pmem_device.h"
-#include "progress/clock.h"
 #include "progress/progress.h"
-#include "state/param_block.h"
 
 namespace ut {
 namespace {
 
 World g_world;
-
-// No unit test reaches the machine's memory device: a test that does not put
-// a simulated one in sees none.
-const PmemDevice kNoDevice{
-    [] { return errno = ENOENT, -1; }, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
 
 std::mutex g_output_mu;  // the progress thread may write records too
 
@@ -64,7 +49,28 @@ void fake_chunk_free(void* p) {
   std::free(p);
 }
 
+Platform make_fake_platform() {
+  Platform p = kSystemPlatform;
+  p.time_of_day = &fake_timeofday;
+  p.time_now = [] { return static_cast<time_t>(g_world.now_us / 1000000); };
+  p.sleep_seconds = &fake_sleep;
+  p.chunk_alloc = &fake_chunk_alloc;
+  p.chunk_free = &fake_chunk_free;
+  p.write_record = &capture;
+  p.end_process = [](int status) {
+    g_world.end_status = status;
+    ++g_world.end_calls;
+  };
+  p.progress_claim_end = [] { return g_world.claim_result; };
+  // No unit test reaches the machine's memory device: a test that does not
+  // put a simulated one in sees none.
+  p.pmem = {
+      [] { return errno = ENOENT, -1; }, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+  return p;
+}
+
 void reset_state() {
+  set_platform(&fake_platform());
   process_end_clear();
   tp_area_ctl(kAreaFreeAll, 0);
   test_inf_clear();
@@ -86,7 +92,6 @@ void reset_state() {
   Ex_lpCommittedBuffer = nullptr, Ex_MemStruct = nullptr;
   std::memset(Ex_progress_end_msg, 0, sizeof Ex_progress_end_msg);
   pmem_state_clear();
-  set_pmem_device(&kNoDevice);
   progress = progress_t{};
   Ex_thread_counter = substantial_f = 0, old_times = Ex_infini_start_time = 0, Ex_infini_cnt = 0;
 }
@@ -95,6 +100,11 @@ void reset_state() {
 
 World& world() {
   return g_world;
+}
+
+const Platform& fake_platform() {
+  static const Platform fake = make_fake_platform();
+  return fake;
 }
 
 Args::Args(const std::string& words) : text_(ts::split_words(words)) {
@@ -114,19 +124,6 @@ void MemtestTest::reset() {
   for (const auto& file : std::filesystem::directory_iterator(logs_.path())) {
     std::filesystem::remove_all(file.path());
   }
-  set_output_writer(&capture);
-  set_timeofday_fn(&fake_timeofday);
-  set_sleep_fn(&fake_sleep);
-  set_progress_now_fn([] { return static_cast<time_t>(g_world.now_us / 1000000); });
-  set_progress_end_fn([](int status) {
-    g_world.end_status = status;
-    ++g_world.end_calls;
-  });
-  set_progress_claim_fn([] { return g_world.claim_result; });
-  set_chunk_allocator(&fake_chunk_alloc, &fake_chunk_free);
-  set_param_text_alloc(nullptr);
-  set_mscan_sweep_hook(nullptr);
-
   transmit_setup("memtest", "MEM");
   TEST_INF.test_mode = kModeOnline;
   TEST_INF.test_level = 1;

@@ -1,7 +1,7 @@
 // The one fixture of the unit tests: every process-wide object back to its
-// start value, every seam on a fake (clock, sleep, progress clock and end,
-// chunk heap, record output), logs in a fresh directory and the shipped
-// online message table loaded.
+// start value, the platform a fake (clock, sleep, progress clock and end,
+// chunk heap, record output, no memory device), logs in a fresh directory and
+// the shipped online message table loaded.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -14,6 +14,7 @@
 
 // The process-wide objects the fixture resets, and goldens: what every test
 // here reads and steers.
+#include "common/platform.h"
 #include "common/test_inf.h"
 #include "files.h"
 #include "golden.h"
@@ -28,7 +29,7 @@ namespace ut {
 // 2023-11-14 22:13:20 UTC: far from the epoch, so a time since the epoch shows.
 inline constexpr uint64_t kStartSec = 1700000000;
 
-// The fake world behind the seams; tests read and steer it directly.
+// The fake world behind the platform; tests read and steer it directly.
 struct World {
   uint64_t now_us = kStartSec * 1000000;  // wall clock
   uint64_t step_us = 0;                   // added after every clock read
@@ -43,6 +44,8 @@ struct World {
   std::string output;  // records written so far
 };
 World& world();
+// The platform over that world; a test that fakes more puts in a copy.
+const Platform& fake_platform();
 
 // Program arguments as main gets them: program name first, null last.
 class Args {

@@ -9,7 +9,6 @@
 #include "fixture.h"
 #include "params/prescan.h"
 #include "physmem_sim.h"
-#include "pmem/pmem_device.h"
 #include "pmem/pmem_map.h"
 #include "state/param_block.h"
 
@@ -43,7 +42,9 @@ class PmemTest : public ut::MemtestTest {
   std::string start(const std::string& map, const std::string& words) {
     g_sim = Sim{};
     EXPECT_EQ(physmem::parse(map, &g_sim.dev.map), "");
-    set_pmem_device(&kSimDevice);
+    platform_ = ut::fake_platform();
+    platform_.pmem = kSimDevice;
+    set_platform(&platform_);
     args_ = ut::Args("-dev MEM " + words);
     Pre_Getp_ForProgress(args_.argv());
     if (Ex_dwTestLevel == 0) return "";
@@ -78,6 +79,7 @@ class PmemTest : public ut::MemtestTest {
     return out + "block starts:" + starts + "\n";
   }
   ut::Args args_{""};
+  Platform platform_;
 };
 
 // name | map | keywords | runs | microseconds the clock moves at every reading | trace or -

@@ -1,0 +1,59 @@
+// Every call memtest makes to the machine that a test, a fuzzer or a
+// benchmark must be able to replace: the clock, sleep, heap blocks, the
+// output of records, the end of the process, small files under /proc and
+// /sys, and the physical memory device. The code makes these calls only
+// through the platform in force.
+#pragma once
+
+#include <sys/time.h>
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <ctime>
+
+// The physical memory device: "/dev/mem" opened read-only, 64-bit seek, read
+// and close, the address-space limit, and the heap blocks the reads go into.
+struct PmemDevice {
+  int (*open_mem)();                             // "/dev/mem" read-only; -1 and errno
+  int64_t (*seek)(int fd, uint64_t position);    // absolute; position reached or -1
+  ssize_t (*read)(int fd, void* buf, size_t n);  // bytes read, or -1 and errno
+  int (*close)(int fd);
+  uint64_t (*as_soft_limit)();  // RLIMIT_AS soft limit; UINT64_MAX when unlimited
+  void* (*alloc_block)(size_t size);
+  void (*free_block)(void* block);
+};
+
+struct Platform {
+  // Clock: the time of day behind the millisecond ticks, the seconds of the
+  // progress clock, and the one-second pause.
+  int (*time_of_day)(struct timeval* tv);
+  time_t (*time_now)();
+  void (*sleep_seconds)(unsigned seconds);
+  // Test buffer chunks, and the parameter text (released with free).
+  void* (*chunk_alloc)(size_t size);
+  void (*chunk_free)(void* chunk);
+  void* (*text_alloc)(size_t size);
+  // One whole record to standard output.
+  void (*write_record)(const char* data, size_t len);
+  // The end of the process: _exit. Should it return (only a replaced one
+  // does), the progress thread stops as if the process had ended and the
+  // cancel calls _exit all the same. The progress thread claims the end with
+  // memtest_claim_end.
+  void (*end_process)(int status);
+  bool (*progress_claim_end)();
+  // A small text file under /proc or /sys: open, read, close.
+  int (*open_file)(const char* path, int flags);
+  ssize_t (*read_file)(int fd, void* buf, size_t n);
+  int (*close_file)(int fd);
+  PmemDevice pmem;
+};
+
+// The machine itself. Its memory device opens exactly "/dev/mem" and no other
+// path.
+extern const Platform kSystemPlatform;
+
+// The platform in force: the system one unless another was put in.
+const Platform& platform();
+// Puts `p` in force (it must outlive its use); nullptr restores the system one.
+void set_platform(const Platform* p);
