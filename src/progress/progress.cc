@@ -30,6 +30,16 @@ constexpr auto kPauseSlice = std::chrono::milliseconds(20);
 
 }  // namespace
 
+void progress_state_clear() {
+  progress = progress_t{};
+  Ex_thread_counter = 0;
+  substantial_f = 0;
+  old_times = 0;
+  Ex_infini_start_time = 0;
+  Ex_infini_cnt = 0;
+  g_loop_stop.store(false);
+}
+
 time_t progress_now() {
   return platform().time_now();
 }

@@ -23,6 +23,9 @@ void Memtest_Progress(progress_t* rec);
 void Memtest_Progress_Infinity(progress_t* rec);
 // Once Ex_Thread_End_f is set: waits until no progress step is still sending.
 void progress_quiesce();
+// The progress record and counters above, and the loop stop, back to their
+// program-start values.
+void progress_state_clear();
 
 // "Now" in seconds as the progress code sees it.
 time_t progress_now();

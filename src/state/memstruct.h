@@ -88,3 +88,6 @@ extern uint64_t Commit_Size;  // initial 0x4000000
 
 // Zeroes the control block fields (atomics included), param excepted.
 void memstruct_clear(VykTp2MemStruct_t* ctl);
+// The control block (param included), the error detail record and the run
+// state back to their program-start values.
+void run_state_clear();

@@ -48,3 +48,6 @@ extern char* lpTempString;
 // Pre-scan results.
 extern uint64_t Total_Execute_Size;  // initial 0x200000
 extern uint32_t Algo_Count_ForProgress;
+
+// Everything above back to its program-start value.
+void param_block_clear();

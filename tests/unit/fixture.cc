@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <mutex>
 
@@ -74,26 +73,10 @@ void reset_state() {
   process_end_clear();
   tp_area_ctl(kAreaFreeAll, 0);
   test_inf_clear();
-  ParamStruct = ParamStruct_t{};
-  std::memset(Fake_Err, 0, sizeof Fake_Err);
-  for (std::atomic<uint32_t>* f :
-       {&execute_time_used, &execute_infinity_used, &execute_size_used, &execute_waitsec,
-        &execute_waitsec_used, &execute_pa_used, &execute_cancel, &Ex_pmem_FIND, &Ex_Thread_End_f,
-        &Ex_pass_cnt, &Ex_error_list_level, &Ex_Committed_dwSize}) {
-    *f = 0;
-  }
-  execute_time = 30000, Total_Execute_Size = 0x200000, Commit_Size = 0x4000000;
-  Ex_test_ad = Ex_Prev_MSec = 0, Ex_dwDebug_TKind = 0, Algo_Count_ForProgress = 0;
-  lpTempString = nullptr, Ex_argv = nullptr, Ex_argc = 0;
-  memstruct_clear(&VykTp2MemStruct);
-  VykTp2MemStruct.param = &ParamStruct;
-  Error_Details = Error_Details_t{};
-  Ex_dwTestLevel = 1, Ex_ret_thread_memtest = 1, Ex_dwReturnValue = 1;
-  Ex_lpCommittedBuffer = nullptr, Ex_MemStruct = nullptr;
-  std::memset(Ex_progress_end_msg, 0, sizeof Ex_progress_end_msg);
+  param_block_clear();
+  run_state_clear();
   pmem_state_clear();
-  progress = progress_t{};
-  Ex_thread_counter = substantial_f = 0, old_times = Ex_infini_start_time = 0, Ex_infini_cnt = 0;
+  progress_state_clear();
 }
 
 }  // namespace
@@ -125,6 +108,9 @@ void MemtestTest::reset() {
     std::filesystem::remove_all(file.path());
   }
   transmit_setup("memtest", "MEM");
+  // Runs at level 1 over the one parameter block, as after the start-up.
+  Ex_dwTestLevel = 1;
+  VykTp2MemStruct.param = &ParamStruct;
   TEST_INF.test_mode = kModeOnline;
   TEST_INF.test_level = 1;
   TEST_INF.log_size_limit = 1 << 24;
