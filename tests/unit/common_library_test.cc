@@ -188,9 +188,7 @@ TEST_F(MemtestTest, CommonLibraryFromTwoThreads) {
   int fds[2], saved = dup(STDOUT_FILENO);
   ASSERT_EQ(pipe(fds), 0);
   dup2(fds[1], STDOUT_FILENO), close(fds[1]);
-  Platform real_output = ut::fake_platform();
-  real_output.write_record = kSystemPlatform.write_record;
-  set_platform(&real_output);
+  platform_.write_record = kSystemPlatform.write_record;
   TEST_INF.log_size_limit = 400, TEST_INF.log_generations = 3;
   std::string got, big(10000, 'z');
   std::thread reader([&] {

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <sstream>
 #include <thread>
+#include <utility>
 
 #include "driver/cancel.h"
 #include "driver/chunk.h"
@@ -37,11 +38,10 @@ int clock_seen(timeval* tv) {
 
 // A chunk MSCAN ran over is given back: its data kind is noted, the clock moves on.
 void chunk_back(void* chunk) {
-  if (g_mscan_ran) {
+  if (std::exchange(g_mscan_ran, false)) {
     g_kinds += (g_kinds.empty() ? "" : ",") + std::to_string(VykTp2MemStruct.data_kind);
     world().now_us += uint64_t{g_advance_ms} * 1000;
   }
-  g_mscan_ran = false;
   ut::fake_platform().chunk_free(chunk);
 }
 
@@ -69,13 +69,10 @@ class DriverRun : public ut::MemtestTest, public testing::WithParamInterface<Run
 
 TEST_P(DriverRun, Outcome) {
   const ts::Row& row = GetParam().row;
-  Platform watched = ut::fake_platform();
-  watched.time_of_day = &clock_seen;
-  watched.chunk_free = &chunk_back;
-  set_platform(&watched);
+  platform_.time_of_day = &clock_seen;
+  platform_.chunk_free = &chunk_back;
   g_kinds.clear();
   g_advance_ms = 0;
-  g_mscan_ran = false;
   uint8_t sel[5] = {};
   uint64_t done[5] = {}, counters = 0;
   ut::Args args(row[1]);
@@ -120,18 +117,16 @@ INSTANTIATE_TEST_SUITE_P(Table, DriverRun, testing::ValuesIn(run_rows()),
 using driverDeathTest = ut::MemtestTest;
 
 TEST_F(driverDeathTest, CancelTellsTheProgressThreadToStop) {
-  auto cancel = [] {
+  auto cancel = [this] {
     Ex_lpCommittedBuffer = VykTp2GetMemoryChunk(0x1000, nullptr);
     lpTempString = static_cast<char*>(std::malloc(2048));
     std::thread(&park_forever).detach();  // the test thread, stopped at a checkpoint
-    static Platform ending = ut::fake_platform();
-    ending.end_process = [](int code) {
+    platform_.end_process = [](int code) {
       std::fprintf(stderr, "%sthread end %u, chunks %zu, chunk %p, text %p, exit %d, end %d\n",
                    world().output.c_str(), Ex_Thread_End_f.load(), world().live_chunks.size(),
                    Ex_lpCommittedBuffer.load(), static_cast<void*>(lpTempString), code,
                    memtest_claim_end());  // a normal end may no longer claim it
     };
-    set_platform(&ending);
     Memtest_Cancel();
   };
   EXPECT_EXIT(

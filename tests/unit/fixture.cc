@@ -56,10 +56,7 @@ Platform make_fake_platform() {
   p.chunk_alloc = &fake_chunk_alloc;
   p.chunk_free = &fake_chunk_free;
   p.write_record = &capture;
-  p.end_process = [](int status) {
-    g_world.end_status = status;
-    ++g_world.end_calls;
-  };
+  p.end_process = [](int status) { g_world.ends.push_back(status); };
   p.progress_claim_end = [] { return g_world.claim_result; };
   // No unit test reaches the machine's memory device: a test that does not
   // put a simulated one in sees none.
@@ -108,6 +105,8 @@ void MemtestTest::reset() {
     std::filesystem::remove_all(file.path());
   }
   transmit_setup("memtest", "MEM");
+  platform_ = fake_platform();
+  set_platform(&platform_);
   // Runs at level 1 over the one parameter block, as after the start-up.
   Ex_dwTestLevel = 1;
   VykTp2MemStruct.param = &ParamStruct;

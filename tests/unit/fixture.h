@@ -38,13 +38,14 @@ struct World {
   int chunk_calls = 0, chunk_fail_at = -1;
   std::vector<uint32_t> chunk_sizes;
   std::set<void*> live_chunks;
-  // Progress thread ends: the status it asked for, and whether it may claim.
-  int end_status = -1, end_calls = 0;
+  // Ends of the process asked for (their statuses), and whether the progress
+  // thread may claim the end.
+  std::vector<int> ends;
   bool claim_result = true;
   std::string output;  // records written so far
 };
 World& world();
-// The platform over that world; a test that fakes more puts in a copy.
+// The platform over that world.
 const Platform& fake_platform();
 
 // Program arguments as main gets them: program name first, null last.
@@ -73,6 +74,7 @@ class MemtestTest : public testing::Test {
   std::string debug_log() const { return ts::read_file(logs_.file("memod_log.0")); }
 
   ts::TempDir logs_;
+  Platform platform_;  // in force: the fake one, a test may replace calls in it
 };
 
 // "key=value key=value" as a map, laid over base: a table's first row names

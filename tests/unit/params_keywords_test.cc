@@ -84,9 +84,7 @@ TEST_P(ParseTable, Outcome) {
   if (row[0] == "prescan") Pre_Getp_ForProgress(args.argv());
   if (row[0] == "parse") parse(args);
   execute_cancel = row[0] == "cancel";
-  Platform failing = ut::fake_platform();
-  failing.text_alloc = [](size_t n) { return --g_fail_at == 0 ? nullptr : std::malloc(n); };
-  set_platform(&failing);
+  platform_.text_alloc = [](size_t n) { return --g_fail_at == 0 ? nullptr : std::malloc(n); };
   g_fail_at = row[0].starts_with("nomem") ? row[0].back() - '0' : 0;
   const int64_t rc = prescan ? Pre_Getp_ForProgress(args.argv()) : parse(args);
   EXPECT_EQ(ut::key_values(state(rc)), ut::key_values(row[2], GetParam().base));

@@ -42,9 +42,7 @@ class PmemTest : public ut::MemtestTest {
   std::string start(const std::string& map, const std::string& words) {
     g_sim = Sim{};
     EXPECT_EQ(physmem::parse(map, &g_sim.dev.map), "");
-    platform_ = ut::fake_platform();
     platform_.pmem = kSimDevice;
-    set_platform(&platform_);
     args_ = ut::Args("-dev MEM " + words);
     Pre_Getp_ForProgress(args_.argv());
     if (Ex_dwTestLevel == 0) return "";
@@ -79,7 +77,6 @@ class PmemTest : public ut::MemtestTest {
     return out + "block starts:" + starts + "\n";
   }
   ut::Args args_{""};
-  Platform platform_;
 };
 
 // name | map | keywords | runs | microseconds the clock moves at every reading | trace or -

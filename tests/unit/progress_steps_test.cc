@@ -71,7 +71,7 @@ TEST_P(ProgressSteps, GiveTheirRecords) {
       got.push_back(n(p.elapsed) + "/" + n(p.second) + "/" + n(p.percent) + "/" + n(p.state) + " " +
                     p.text);
   }
-  if (ut::world().end_calls != 0) got.push_back("end " + n(ut::world().end_status));
+  for (int status : ut::world().ends) got.push_back("end " + n(status));
   EXPECT_EQ(got, b.all("record"));
 }
 
