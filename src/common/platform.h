@@ -1,8 +1,8 @@
-// Every call memtest makes to the machine that a test, a fuzzer or a
-// benchmark must be able to replace: the clock, sleep, heap blocks, the
-// output of records, the end of the process, small files under /proc and
-// /sys, and the physical memory device. The code makes these calls only
-// through the platform in force.
+// The calls to the machine that tests, fuzzers and benchmarks replace: the
+// clock of the time checks and of the progress thread, sleep, heap blocks,
+// the output of records, the end of the process, small files under /proc and
+// /sys, and the physical memory device. Code that makes one of these calls
+// makes it through the platform in force.
 #pragma once
 
 #include <sys/time.h>

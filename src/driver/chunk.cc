@@ -1,5 +1,5 @@
-// Test buffer chunks: heap blocks of the platform, taken and given back around every
-// algorithm call.
+// Test buffer chunks: heap blocks of the platform, taken and given back
+// around every algorithm call.
 #include "driver/chunk.h"
 
 #include <cstdint>
