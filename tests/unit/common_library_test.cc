@@ -88,11 +88,23 @@ std::string CommonCalls::call(const std::string& text) {
   // What the calls read: state set directly, a fresh block, files.
   if (f == "pass") return TEST_INF.pass_count = u(1), "";
   if (f == "limit") return TEST_INF.log_size_limit = u(1), "";
-  if (f == "pmem") return Ex_pmem_FIND = 1, Ex_dwlDebug_MSize = std::stoull(a[1], nullptr, 0), "";
+  if (f == "pmem") {
+    Ex_pmem_FIND = 1;
+    Ex_dwlDebug_MSize = std::stoull(a[1], nullptr, 0);
+    return "";
+  }
   if (f == "env") return n(s(2) ? setenv(a[1], a[2], 1) : unsetenv(a[1]));
-  if (f == "zero") return tp_area_ctl(4, 0), test_inf_clear(), common_arg_analyze(0, 0), "";
-  if (f == "write") ts::write_file(logs_.file(a[1]), a[3] + std::string(u(2), '\n'));
-  if (f == "write") return TEST_INF.data_path[logs_.path().copy(TEST_INF.data_path, 260)] = 0, "";
+  if (f == "zero") {
+    tp_area_ctl(4, 0);
+    test_inf_clear();
+    common_arg_analyze(0, 0);
+    return "";
+  }
+  if (f == "write") {
+    ts::write_file(logs_.file(a[1]), a[3] + std::string(u(2), '\n'));
+    TEST_INF.data_path[logs_.path().copy(TEST_INF.data_path, 260)] = 0;
+    return "";
+  }
   if (f == "file") return ts::read_file(logs_.file(a[1]));
   if (f == "strtolx") return rc = strtolx(s(1), &v), n(rc) + ":" + std::to_string(v);
   if (f == "module") return rc = get_module_name(buf, s(1), u(2)), n(rc) + ":" + buf;
@@ -187,22 +199,31 @@ INSTANTIATE_TEST_SUITE_P(Script, CallScript, testing::Values("records", "lists",
 TEST_F(MemtestTest, CommonLibraryFromTwoThreads) {
   int fds[2], saved = dup(STDOUT_FILENO);
   ASSERT_EQ(pipe(fds), 0);
-  dup2(fds[1], STDOUT_FILENO), close(fds[1]);
+  dup2(fds[1], STDOUT_FILENO);
+  close(fds[1]);
   platform_.write_record = kSystemPlatform.write_record;
-  TEST_INF.log_size_limit = 400, TEST_INF.log_generations = 3;
+  TEST_INF.log_size_limit = 400;
+  TEST_INF.log_generations = 3;
   std::string got, big(10000, 'z');
   std::thread reader([&] {
     char b[4096];
     for (ssize_t n; (n = read(fds[0], b, sizeof b)) > 0;) got.append(b, static_cast<size_t>(n));
   });
   auto work = [&](int id) {
-    for (int i = 0; i < 1000; ++i)
-      printfx(kPfFormat | kPfTraceLog | kPfLogRecord1, "_w()  %d %03d\n", id, i),
-          transmit_progress(i, id, 0, 2, big.c_str());
+    for (int i = 0; i < 1000; ++i) {
+      printfx(kPfFormat | kPfTraceLog | kPfLogRecord1, "_w()  %d %03d\n", id, i);
+      transmit_progress(i, id, 0, 2, big.c_str());
+    }
   };
   std::thread a(work, 1), b(work, 2);
-  a.join(), b.join(), dup2(saved, STDOUT_FILENO), close(saved), reader.join(), close(fds[0]);
-  const auto recs = (ut::world().output = got, records());
+  a.join();
+  b.join();
+  dup2(saved, STDOUT_FILENO);
+  close(saved);
+  reader.join();
+  close(fds[0]);
+  ut::world().output = got;
+  const auto recs = records();
   EXPECT_EQ(ts::of_type(recs, kRecLog).size() + ts::of_type(recs, kRecProgress).size(), 4000u);
   std::string codes;
   for (const ts::Record& r : ts::of_type(recs, kRecProcess)) codes += r.body;

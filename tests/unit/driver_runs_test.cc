@@ -139,7 +139,7 @@ TEST_F(driverDeathTest, CancelTellsTheProgressThreadToStop) {
 // file of the program could take its number.
 TEST_F(driverDeathTest, ClosedStandardDescriptorsGetDevNull) {
   auto start = [] {
-    close(0), close(1), close(2);
+    for (int fd = 0; fd <= 2; ++fd) close(fd);
     process_start_guard();
     struct stat null {
     }, st{};
