@@ -85,7 +85,7 @@ void release_areas_at_end() {
 // ended in 4: a cancel stops the test thread at a checkpoint and ends the
 // process itself.
 void final_report(int32_t r) {
-  if (r == 1) {
+  if (r == kRcOk) {
     progress_end_make_message_IA(Ex_progress_end_msg);
     if (Ex_dwTestLevel != 0) {
       const uint32_t t = execute_time_used == 1 ? TEST_INF.runtime : progress.elapsed_time;
@@ -222,7 +222,7 @@ int32_t memtest_exec(int argc, char** argv) {
   cancel_checkpoint();
 
   const int32_t r = static_cast<int32_t>(Ex_dwReturnValue.load());
-  printfx(kPfTraceMsg, r == 1 ? "Ixx08" : "Ixx09", "Memory Test");
+  printfx(kPfTraceMsg, r == kRcOk ? "Ixx08" : "Ixx09", "Memory Test");
   release_areas_at_end();
   return r;
 }
@@ -231,7 +231,7 @@ uint32_t nonthread_memtest() {
   const uint32_t limit = Ex_dwTestLevel == 0 ? 1 : 0;
   const uint64_t start = memtest_GetTickCount();
   Ex_Prev_MSec = start;
-  uint32_t r = 1;
+  uint32_t r = kRcOk;
   uint32_t i = 1;
   bool finish_now = false;  // exit X: straight to the end, no single run
   while (i != limit) {
@@ -244,7 +244,7 @@ uint32_t nonthread_memtest() {
     r = VYTMEM_Main(Ex_dwTestLevel, limit, Ex_argc, Ex_argv);
     printfx(kPfTraceText, "nonthread_memtest()  VYTMEM_Main return code=0x%x\n", r);
     Ex_ret_thread_memtest = static_cast<int32_t>(r);
-    if (r != 1) break;
+    if (r != kRcOk) break;
     if (execute_size_used == 1 && !is_long_level_time(execute_time)) {
       finish_now = true;
       break;
@@ -256,7 +256,7 @@ uint32_t nonthread_memtest() {
     ++i;
   }
   if (!finish_now) {
-    if (r == 1) {
+    if (r == kRcOk) {
       r = VYTMEM_Main(Ex_dwTestLevel, limit, Ex_argc, Ex_argv);
       Ex_ret_thread_memtest = static_cast<int32_t>(r);
     }
