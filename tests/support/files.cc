@@ -62,7 +62,7 @@ TempDir::~TempDir() {
 std::vector<Row> read_table(const std::string& name, size_t ncols) {
   std::vector<Row> rows;
   for_lines(name, [&](const std::string& where, const std::string& line) {
-    Row row{where, {}};
+    Row row{where, {}, ""};
     size_t pos = 0;
     for (size_t bar; (bar = line.find(" | ", pos)) != std::string::npos; pos = bar + 3) {
       row.cols.push_back(trim(line.substr(pos, bar - pos)));
@@ -75,6 +75,12 @@ std::vector<Row> read_table(const std::string& name, size_t ncols) {
     }
   });
   if (rows.empty()) ADD_FAILURE() << "no rows in " << name;
+  return rows;
+}
+
+std::vector<Row> read_table_over(const std::string& name, size_t ncols, size_t base_col) {
+  std::vector<Row> rows = read_table(name, ncols);
+  for (Row& row : rows) row.given = rows.front()[base_col];
   return rows;
 }
 

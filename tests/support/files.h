@@ -33,12 +33,18 @@ class TempDir {
 struct Row {
   std::string where;  // "file:line", for failure messages
   std::vector<std::string> cols;
+  // What the table gives every row besides its own columns: the prelude of a
+  // call table, or the outcome of the first row, which later rows name their
+  // differences from.
+  std::string given;
   const std::string& operator[](size_t i) const { return cols.at(i); }
 };
 // Reads tests/<name>: one row per line, columns separated by " | ", blanks
 // around each column trimmed; blank lines and lines starting with '#' are
 // skipped. Every row must have ncols columns.
 std::vector<Row> read_table(const std::string& name, size_t ncols);
+// The same, every row given the first row's column base_col.
+std::vector<Row> read_table_over(const std::string& name, size_t ncols, size_t base_col);
 // "line_N": the name of a row's test, after its line in the table.
 std::string row_id(const Row& r);
 inline void PrintTo(const Row& r, std::ostream* os) {

@@ -48,23 +48,17 @@ Words fields(const TEST_INF_t& t = TEST_INF, const ErrorRecord& e = TEST_INF.err
 }
 
 // A row of a call table, with the calls its table begins every row with.
-struct CallRow {
-  std::string prelude;
-  ts::Row row;
-};
-void PrintTo(const CallRow& r, std::ostream* os) {
-  *os << r.row.where;
-}
-
-std::vector<CallRow> call_rows() {
-  std::vector<CallRow> rows;
+// The rows of the call tables, each given its table's prelude.
+std::vector<ts::Row> call_rows() {
+  std::vector<ts::Row> rows;
   for (const char* name : {"options", "calls", "msgtbl", "msg_fit"}) {
     std::string prelude;
-    for (const ts::Row& r : ts::read_table(std::string("unit/data/common_") + name + ".txt", 2)) {
+    for (ts::Row& r : ts::read_table(std::string("unit/data/common_") + name + ".txt", 2)) {
       if (r[0] == "prelude") {
         prelude = r[1] + " ; ";
       } else {
-        rows.push_back({prelude, r});
+        r.given = prelude;
+        rows.push_back(r);
       }
     }
   }
@@ -144,11 +138,11 @@ std::string CommonCalls::call(const std::string& text) {
 }
 
 // The calls of a row, each on logs and output cleared, and what the last did.
-class CallTable : public CommonCalls, public testing::WithParamInterface<CallRow> {};
+class CallTable : public CommonCalls, public testing::WithParamInterface<ts::Row> {};
 
 TEST_P(CallTable, LastCallDid) {
-  const ts::Row& r = GetParam().row;
-  const std::string text = ts::expand(GetParam().prelude + r[0]);
+  const ts::Row& r = GetParam();
+  const std::string text = ts::expand(r.given + r[0]);
   Words before;
   std::string out;
   for (std::sregex_token_iterator it(text.begin(), text.end(), kCalls, -1), e; it != e; ++it) {
@@ -165,8 +159,8 @@ TEST_P(CallTable, LastCallDid) {
 }
 
 // "unit/data/common_NAME.txt:LINE" names its test NAME_line_LINE.
-std::string row_name(const testing::TestParamInfo<CallRow>& info) {
-  const std::string& where = info.param.row.where;
+std::string row_name(const testing::TestParamInfo<ts::Row>& info) {
+  const std::string& where = info.param.where;
   const size_t name = where.find("common_") + 7;
   const size_t dot = where.find(".txt:");
   return where.substr(name, dot - name) + "_line_" + where.substr(dot + 5);

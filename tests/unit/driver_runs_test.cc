@@ -45,30 +45,10 @@ void chunk_back(void* chunk) {
   ut::fake_platform().chunk_free(chunk);
 }
 
-// A row of driver_runs.txt; the outcome of the table's first row is the base
-// its outcome names the differences from.
-struct RunRow {
-  ut::KeyValues base;
-  ts::Row row;
-};
-void PrintTo(const RunRow& r, std::ostream* os) {
-  *os << r.row.where;
-}
-
-std::vector<RunRow> run_rows() {
-  std::vector<RunRow> rows;
-  ut::KeyValues base;
-  for (const ts::Row& row : ts::read_table("unit/data/driver_runs.txt", 5)) {
-    if (base.empty()) base = ut::key_values(row[3]);
-    rows.push_back({base, row});
-  }
-  return rows;
-}
-
-class DriverRun : public ut::MemtestTest, public testing::WithParamInterface<RunRow> {};
+class DriverRun : public ut::MemtestTest, public testing::WithParamInterface<ts::Row> {};
 
 TEST_P(DriverRun, Outcome) {
-  const ts::Row& row = GetParam().row;
+  const ts::Row& row = GetParam();
   platform_.time_of_day = &clock_seen;
   platform_.chunk_free = &chunk_back;
   g_kinds.clear();
@@ -102,12 +82,13 @@ TEST_P(DriverRun, Outcome) {
     << " kind=" << VykTp2MemStruct.data_kind << " chunks=" << world().chunk_calls << "*0x"
     << std::hex << (sizes.empty() ? 0 : sizes.back()) << " tkind=0x" << Ex_dwDebug_TKind
     << " held=" << world().live_chunks.size() + Ex_Committed_dwSize + !!Ex_lpCommittedBuffer;
-  EXPECT_EQ(ut::key_values(s.str()), ut::key_values(row[3], GetParam().base));
+  EXPECT_EQ(ut::key_values(s.str()), ut::key_values(row[3], ut::key_values(row.given)));
   EXPECT_TRUE(row[4] == "-" || output().find(row[4]) != std::string::npos) << output();
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, DriverRun, testing::ValuesIn(run_rows()),
-                         [](const auto& info) { return ts::row_id(info.param.row); });
+INSTANTIATE_TEST_SUITE_P(Table, DriverRun,
+                         testing::ValuesIn(ts::read_table_over("unit/data/driver_runs.txt", 5, 3)),
+                         [](const auto& info) { return ts::row_id(info.param); });
 
 // A cancel at level 1 (the fixture's) with the progress thread running, a
 // chunk held and a parse under way: in this order the Ixx90 log record, the

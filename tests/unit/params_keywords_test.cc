@@ -49,33 +49,11 @@ std::string state(int64_t rc) {
 
 // A row of the parse or pre-scan table; the outcome of its table's first row
 // is the base its outcome names the differences from.
-struct ParseRow {
-  bool prescan;
-  ut::KeyValues base;
-  ts::Row row;
-};
-void PrintTo(const ParseRow& r, std::ostream* os) {
-  *os << r.row.where;
-}
-
-std::vector<ParseRow> parse_rows() {
-  std::vector<ParseRow> rows;
-  for (const bool prescan : {false, true}) {
-    const char* name = prescan ? "unit/data/params_prescan.txt" : "unit/data/params_parse.txt";
-    ut::KeyValues base;
-    for (const ts::Row& row : ts::read_table(name, 4)) {
-      if (base.empty()) base = ut::key_values(row[2]);
-      rows.push_back({prescan, base, row});
-    }
-  }
-  return rows;
-}
-
-class ParseTable : public ut::MemtestTest, public testing::WithParamInterface<ParseRow> {};
+class ParseTable : public ut::MemtestTest, public testing::WithParamInterface<ts::Row> {};
 
 TEST_P(ParseTable, Outcome) {
-  const ts::Row& row = GetParam().row;
-  const bool prescan = GetParam().prescan;
+  const ts::Row& row = GetParam();
+  const bool prescan = row.where.starts_with("unit/data/params_prescan.txt");
   Ex_dwTestLevel = prescan ? 9 : 0;  // the pre-scan sets it itself
   TEST_INF.runtime = 0;
   g_err = kUntouched;  // the pre-scan has no outputs of the parser's
@@ -87,12 +65,21 @@ TEST_P(ParseTable, Outcome) {
   platform_.text_alloc = [](size_t n) { return --g_fail_at == 0 ? nullptr : std::malloc(n); };
   g_fail_at = row[0].starts_with("nomem") ? row[0].back() - '0' : 0;
   const int64_t rc = prescan ? Pre_Getp_ForProgress(args.argv()) : parse(args);
-  EXPECT_EQ(ut::key_values(state(rc)), ut::key_values(row[2], GetParam().base));
+  EXPECT_EQ(ut::key_values(state(rc)), ut::key_values(row[2], ut::key_values(row.given)));
   EXPECT_TRUE(row[3] == "-" || trace_log().find(row[3]) != std::string::npos) << trace_log();
 }
 
+std::vector<ts::Row> parse_rows() {
+  std::vector<ts::Row> rows = ts::read_table_over("unit/data/params_parse.txt", 4, 2);
+  for (const ts::Row& r : ts::read_table_over("unit/data/params_prescan.txt", 4, 2)) {
+    rows.push_back(r);
+  }
+  return rows;
+}
+
 INSTANTIATE_TEST_SUITE_P(Table, ParseTable, testing::ValuesIn(parse_rows()), [](const auto& info) {
-  return (info.param.prescan ? "prescan_" : "parse_") + ts::row_id(info.param.row);
+  const bool prescan = info.param.where.starts_with("unit/data/params_prescan.txt");
+  return (prescan ? "prescan_" : "parse_") + ts::row_id(info.param);
 });
 
 class NumberTable : public testing::TestWithParam<ts::Row> {};
