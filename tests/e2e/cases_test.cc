@@ -2,7 +2,6 @@
 // memtest-view over damaged record streams.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -37,31 +36,16 @@ int unused_uid() {
   return uid;
 }
 
-// A tmpfs mounted for one run over a directory, taken away after it.
-struct Mounted {
-  std::string dir;
-  ~Mounted() {
-    if (!dir.empty()) umount2(dir.c_str(), MNT_DETACH);
-  }
-};
-
 // "make: <what> <path> [<arg>]": the layout a run starts from; "owner" gives
-// the path to the row's user. Returns why the row cannot run here, or "".
-std::string make(const std::vector<std::string>& w, int user, Mounted* full) {
+// the path to the row's user.
+void make(const std::vector<std::string>& w, int user) {
   const std::string& path = w.at(1);
   if (w[0] == "dir") fs::create_directories(path);
   if (w[0] == "file") ts::write_file(path, w.at(2));
   if (w[0] == "link") fs::create_symlink(w.at(2), path);
   if (w[0] == "hard") fs::create_hard_link(w.at(2), path);
   EXPECT_TRUE(w[0] != "fifo" || mkfifo(path.c_str(), 0644) == 0) << path;
-  if (w[0] == "mode") fs::permissions(path, fs::perms(std::stoi(w.at(2), nullptr, 8)));
   EXPECT_TRUE(w[0] != "owner" || getuid() != 0 || chown(path.c_str(), user, user) == 0);
-  if (w[0] != "full") return "";
-  if (mount("tmpfs", path.c_str(), "tmpfs", 0, "size=16k") != 0)
-    return std::string("no tmpfs can be mounted here: ") + std::strerror(errno);
-  full->dir = path;
-  ts::write_file(path + "/filler", std::string(1 << 16, 'f'));  // fills it up
-  return "";
 }
 
 // Whether every folder on the way to path lets others through and path lets
@@ -88,35 +72,11 @@ std::string shown(const std::string& out, bool redraws, const std::regex& drop) 
   return text;
 }
 
-// "pmem: <log> <first> <min> <max>": how far the read went is taken from the
-// log's last "VykTp2PMEMRead() ended" trace, not from what fits in the time.
-void check_pmem(const std::vector<std::string>& w, const std::string& log, const e2e::Result& r) {
-  constexpr uint64_t kBlock = uint64_t{64} << 20;
-  const size_t at = log.rfind("VykTp2PMEMRead() ended ..");
-  ASSERT_NE(at, std::string::npos) << "no end of the read in the log";
-  const std::string line = log.substr(at, log.find('\n', at) - at);
-  std::smatch m;
-  ASSERT_TRUE(std::regex_search(line, m, std::regex("Ex_test_ad_end_now=0x([0-9a-f]+)"))) << line;
-  const uint64_t stop = std::stoull(m[1], nullptr, 16);
-  ASSERT_TRUE(
-      std::regex_search(r.out, m, std::regex(" PMEM Total Execution Bytes : 0x([0-9a-f]+)\n")));
-  const uint64_t bytes = std::stoull(m[1], nullptr, 16);
-  EXPECT_EQ(bytes, stop - std::stoull(w.at(1), nullptr, 16)) << line;
-  EXPECT_GE(bytes, std::stoull(w.at(2)) * kBlock);
-  EXPECT_LE(bytes, std::stoull(w.at(3)) * kBlock);
-  const std::vector<ts::Record> statuses = ts::of_type(r.records, 2);
-  ts::Status status;
-  ASSERT_TRUE(!statuses.empty() && ts::parse_status(statuses.back(), &status));
-  EXPECT_EQ(uint64_t{status.value}, stop >> 26) << line;
-}
-
 class Cases : public testing::TestWithParam<ts::Block> {};
 
 TEST_P(Cases, Run) {
   const ts::Block& c = GetParam();
   SCOPED_TRACE(c.where);
-  if (!c.get("unless").empty() && std::filesystem::exists(c.get("unless")))
-    GTEST_SKIP() << c.get("unless") << " exists on this machine";
   // "vm: NAME": the run scripts/pmem-vm-test made inside a virtual machine.
   const char* vm_dir = std::getenv("MEMTEST_VM_DIR");
   const std::string vm = vm_dir != nullptr ? std::string(vm_dir) + "/" + c.get("vm") : "";
@@ -130,25 +90,18 @@ TEST_P(Cases, Run) {
   if (c.get("run").find("$VIEW") != std::string::npos && e2e::shell_command("view").empty())
     GTEST_SKIP() << "memtest-view is not built";
   ts::TempDir logs, empty, outside;
-  Mounted full;
   const std::string log_dir = c.get("vm").empty() ? logs.path() : vm;
   auto fill = [&](std::string s) {
     s = ts::substitute(s, "DATA", MEMTEST_DATA_PATH);
     s = ts::substitute(s, "LOGS", logs.path());
     s = ts::substitute(s, "OUTSIDE", outside.path());
-    s = ts::substitute(s, "PRELOAD", MEMTEST_PRELOAD_PATH);
     s = ts::substitute(s, "MEMTEST", e2e::shell_command("memtest"));
     s = ts::substitute(s, "VIEW", e2e::shell_command("view"));
     return ts::expand(ts::substitute(s, "EMPTY", empty.path()));
   };
   auto where = [&](const std::string& f) { return f[0] == '/' ? f : log_dir + "/" + f; };
-  const int user = c.get("user") == "nobody"   ? kNobody
-                   : c.get("user") == "unused" ? unused_uid()
-                                               : 0;
-  for (const std::string& m : c.all("make")) {
-    const std::string why = make(ts::split_words(fill(m)), user, &full);
-    if (!why.empty()) GTEST_SKIP() << why;
-  }
+  const int user = c.get("user") == "unused" ? unused_uid() : 0;
+  for (const std::string& m : c.all("make")) make(ts::split_words(fill(m)), user);
   e2e::Options opts;
   opts.argv0 = ts::unescape(fill(c.get("argv0")));
   for (const std::string& e : c.all("env")) opts.env.push_back(fill(e));
@@ -164,8 +117,6 @@ TEST_P(Cases, Run) {
     opts.limits.emplace_back(kLimits.at(w.at(0)), std::stoull(w.at(1))
                                                       << (w[1].back() == 'M' ? 20 : 0));
   }
-  for (const std::string& fd : ts::split_words(c.get("closed")))
-    opts.closed.push_back(std::stoi(fd));
   opts.umask = std::stoi(c.get("umask", "-1"), nullptr, 8);
   opts.user = user;
   if (opts.user != 0 && getuid() == 0 &&
@@ -204,10 +155,6 @@ TEST_P(Cases, Run) {
     const std::string text = ts::unescape(entry.substr(blank + 1));
     const bool lacks = text[0] == '!';
     EXPECT_EQ(log.find(text.substr(lacks ? 1 : 0)) == std::string::npos, lacks) << entry;
-  }
-  if (!c.get("pmem").empty()) {
-    const auto w = ts::split_words(c.get("pmem"));
-    check_pmem(w, ts::read_file(where(w.at(0))), r);
   }
   for (const std::string& file : c.all("nolog"))
     EXPECT_FALSE(fs::exists(fs::symlink_status(where(fill(file))))) << file;

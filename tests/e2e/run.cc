@@ -108,7 +108,6 @@ Result run(const std::vector<std::string>& args, const Options& opts) {
   if (pid == 0) {  // only async-signal-safe calls up to the exec
     if (!opts.pty) dup2(fds[1], 1);
     for (int fd = 3; fd < 1024; ++fd) close(fd);
-    for (int fd : opts.closed) close(fd);
     for (const auto& [resource, value] : opts.limits) {
       const rlimit rl{static_cast<rlim_t>(value), static_cast<rlim_t>(value)};
       setrlimit(static_cast<__rlimit_resource_t>(resource), &rl);

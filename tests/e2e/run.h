@@ -21,11 +21,10 @@ struct Options {
   int sigint_count = 1;  // signals sent back to back
   int signal = 2;        // the signal that "sigint" sends (SIGINT)
   double timeout = 120;  // killed after this many seconds
-  // A hostile start: resource limits (resource, value), standard descriptors
-  // closed, a umask, an unprivileged user id (taken only by root), and a
-  // reader that stops reading and closes its end after this many bytes.
+  // A hostile start: resource limits (resource, value), a umask, an
+  // unprivileged user id (taken only by root), and a reader that stops
+  // reading and closes its end after this many bytes.
   std::vector<std::pair<int, unsigned long long>> limits;
-  std::vector<int> closed;
   int umask = -1, user = 0;
   size_t read_bytes = std::string::npos;
   bool pty = false;  // its terminal a pseudo-terminal of 60 columns, narrower than a progress line
@@ -47,9 +46,7 @@ Result run(const std::vector<std::string>& args, const Options& opts = {});
 // it: through the emulator where the build has one; "" for one not built.
 std::string shell_command(const std::string& which);
 // "emulated" (under qemu), "sanitized" or "plain": the first two run many
-// times slower. MEMTEST_DATA_PATH names the shipped tables, and
-// MEMTEST_PRELOAD_PATH the library that puts a simulated physical memory
-// behind "/dev/mem" (tests/e2e/physmem_preload.cc).
+// times slower. MEMTEST_DATA_PATH names the shipped tables.
 std::string build_kind();
 
 }  // namespace e2e
