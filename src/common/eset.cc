@@ -8,6 +8,7 @@
 
 #include "common/logfile.h"
 #include "common/msgtbl.h"
+#include "common/platform.h"
 #include "common/result_list.h"
 #include "common/test_inf.h"
 
@@ -42,7 +43,7 @@ void eset_test_infomation(const char* name, const char* device) {
 }
 
 void eset_date() {
-  format_result_date(std::time(nullptr), rec().edate, sizeof rec().edate);
+  format_result_date(platform().time_now(), rec().edate, sizeof rec().edate);
   rec().eset_flags |= kEsetDate;
 }
 

@@ -14,6 +14,7 @@
 #include <mutex>
 
 #include "common/msgtbl.h"
+#include "common/platform.h"
 #include "common/test_inf.h"
 #include "common/transmit.h"
 
@@ -99,8 +100,8 @@ char* snprintfx(char* buf, uint32_t size, const char* fmt, ...) {
 int create_date_times(char* buf, uint32_t size) {
   if (buf == nullptr || size == 0) return 0;
   timeval tv{};
-  gettimeofday(&tv, nullptr);
-  time_t now = std::time(nullptr);
+  platform().stamp_time(&tv);
+  time_t now = tv.tv_sec;
   tm lt{};
   localtime_r(&now, &lt);
   int usec = static_cast<int>(tv.tv_usec);

@@ -21,6 +21,10 @@ time_t system_time_now() {
   return time(nullptr);
 }
 
+void system_stamp_time(struct timeval* tv) {
+  if (gettimeofday(tv, nullptr) != 0) *tv = timeval{time(nullptr), 0};
+}
+
 void system_sleep_seconds(unsigned seconds) {
   timespec left{static_cast<time_t>(seconds), 0};
   while (nanosleep(&left, &left) != 0 && errno == EINTR) {
@@ -105,6 +109,7 @@ constexpr Platform kSystemPlatform{
     &system_time_of_day,
     &system_time_now,
     &system_sleep_seconds,
+    &system_stamp_time,
     &chunk_heap_alloc,
     &heap_free,
     &heap_alloc,

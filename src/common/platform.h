@@ -30,6 +30,10 @@ struct Platform {
   int (*time_of_day)(struct timeval* tv);
   time_t (*time_now)();
   void (*sleep_seconds)(unsigned seconds);
+  // The wall clock of stamps: log lines, result dates and the run's start.
+  // Kept apart from time_of_day so that reading it never moves the clock a
+  // test steps for its time checks.
+  void (*stamp_time)(struct timeval* tv);
   // Test buffer chunks, and the parameter text (released with free).
   void* (*chunk_alloc)(size_t size);
   void (*chunk_free)(void* chunk);

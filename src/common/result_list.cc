@@ -13,6 +13,7 @@
 #include "common/area.h"
 #include "common/eset.h"
 #include "common/logfile.h"
+#include "common/platform.h"
 #include "common/test_inf.h"
 #include "common/transmit.h"
 #include "state/param_block.h"
@@ -198,7 +199,7 @@ int build_result_block(char* buf, uint32_t size, uint32_t status) {
   char start[kDateSize];
   char end[kDateSize];
   format_result_date(TEST_INF.test_start_time, start, sizeof start);
-  format_result_date(std::time(nullptr), end, sizeof end);
+  format_result_date(platform().time_now(), end, sizeof end);
   char header[kHeaderSize];
 
   out.line("%s                 Start:%s\n", title_word(), start);

@@ -15,6 +15,7 @@
 #include "common/logfile.h"
 #include "common/msgtbl.h"
 #include "common/options.h"
+#include "common/platform.h"
 #include "common/result_list.h"
 #include "common/test_inf.h"
 #include "common/transmit.h"
@@ -155,7 +156,7 @@ int memtest_main(int argc, char** argv) {
 int32_t memtest_exec(int argc, char** argv) {
   sigint_handler_lock();
   test_inf_clear();
-  TEST_INF.test_start_time = std::time(nullptr);
+  TEST_INF.test_start_time = platform().time_now();
   TEST_INF.cancel_handler = &Memtest_Cancel;
   sigint_handler_unlock();
 
@@ -190,7 +191,7 @@ int32_t memtest_exec(int argc, char** argv) {
   int create_result = 0;
   if (test_level_row(Ex_dwTestLevel).progress_thread) {
     progress = progress_t{};
-    progress.start_time = static_cast<uint32_t>(std::time(nullptr));
+    progress.start_time = static_cast<uint32_t>(platform().time_now());
     progress.total_time = static_cast<uint32_t>(execute_time / 1000);
     if (Ex_pmem_FIND == 1) {
       // The probe maps physical memory and estimates one read round, which

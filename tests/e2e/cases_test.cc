@@ -59,15 +59,15 @@ bool others_reach(const fs::path& path) {
   return true;
 }
 
-// The output without the lines that match drop, the first line excepted; of
-// a terminal's output (redraws), each line as its last redraw left it.
-std::string shown(const std::string& out, bool redraws, const std::regex& drop) {
+// The output; of a terminal's output (redraws), each line as its last redraw
+// left it.
+std::string shown(const std::string& out, bool redraws) {
   std::istringstream in(redraws ? std::regex_replace(out, std::regex("\x1b\\[K"), "") : out);
   std::string text;
   for (std::string line; std::getline(in, line);) {
     if (redraws && line.ends_with('\r')) line.pop_back();
     if (redraws) line = line.substr(line.rfind('\r') + 1);  // from 0 when there is none
-    if (text.empty() || !std::regex_search(line, drop)) text += line + "\n";
+    text += line + "\n";
   }
   return text;
 }
@@ -142,7 +142,7 @@ TEST_P(Cases, Run) {
     if (rec.type != 6 || c.get("rotations") != "vary") kept.push_back(rec);
   }
   EXPECT_TRUE(!opts.pty || r.out.find("\x1b[K\r[") != std::string::npos) << "no redraw in place";
-  const std::string out = shown(r.out, opts.pty, std::regex(c.get("drop", "(?!)")));
+  const std::string out = shown(r.out, opts.pty);
   if (!c.get("golden").empty()) {
     EXPECT_TRUE(ts::matches_golden(
         "e2e/" + c.get("golden"), opts.program.empty() ? ts::without_running_progress(kept) : out));

@@ -53,6 +53,10 @@ Platform make_fake_platform() {
   p.time_of_day = &fake_timeofday;
   p.time_now = [] { return static_cast<time_t>(g_world.now_us / 1000000); };
   p.sleep_seconds = &fake_sleep;
+  p.stamp_time = [](timeval* tv) {
+    tv->tv_sec = static_cast<time_t>(g_world.now_us / 1000000);
+    tv->tv_usec = static_cast<suseconds_t>(g_world.now_us % 1000000);
+  };
   p.chunk_alloc = &fake_chunk_alloc;
   p.chunk_free = &fake_chunk_free;
   p.write_record = &capture;
