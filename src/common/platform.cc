@@ -1,5 +1,6 @@
 #include "common/platform.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
@@ -8,6 +9,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 #include "state/process_end.h"
 
@@ -77,7 +79,25 @@ void write_stdout(const char* data, size_t len) {
 }
 
 int open_file(const char* path, int flags) {
-  return ::open(path, flags);
+  return ::open(path, flags | O_CLOEXEC);
+}
+
+ssize_t read_fd_at(int fd, void* buf, size_t n, uint64_t offset) {
+  return ::pread64(fd, buf, n, static_cast<off64_t>(offset));
+}
+
+ssize_t write_fd(int fd, const void* buf, size_t n) {
+  return ::write(fd, buf, n);
+}
+
+int list_dir(const char* path, void (*each)(const char* name, void* ctx), void* ctx) {
+  DIR* dir = ::opendir(path);
+  if (dir == nullptr) return -1;
+  while (const dirent* e = ::readdir(dir)) {
+    if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) each(e->d_name, ctx);
+  }
+  ::closedir(dir);
+  return 0;
 }
 
 ssize_t read_fd(int fd, void* buf, size_t n) {
@@ -117,8 +137,10 @@ constexpr Platform kSystemPlatform{
     &_exit,
     &memtest_claim_end,
     &open_file,
-    &read_fd,
+    &read_fd_at,
+    &write_fd,
     &close_fd,
+    &list_dir,
     {&open_dev_mem, &seek_fd, &read_fd, &close_fd, &address_space_soft_limit, &heap_alloc,
      &heap_free},
 };

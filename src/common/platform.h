@@ -46,10 +46,14 @@ struct Platform {
   // memtest_claim_end.
   void (*end_process)(int status);
   bool (*progress_claim_end)();
-  // A small text file under /proc or /sys: open, read, close.
+  // Files under /proc and /sys: open, read at an offset (pread), write,
+  // close, and the names in a directory (without "." and ".."; 0, or -1 and
+  // errno). Never used for logs or the run report.
   int (*open_file)(const char* path, int flags);
-  ssize_t (*read_file)(int fd, void* buf, size_t n);
+  ssize_t (*read_file_at)(int fd, void* buf, size_t n, uint64_t offset);
+  ssize_t (*write_file)(int fd, const void* buf, size_t n);
   int (*close_file)(int fd);
+  int (*list_dir)(const char* path, void (*each)(const char* name, void* ctx), void* ctx);
   PmemDevice pmem;
 };
 

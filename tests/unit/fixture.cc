@@ -1,8 +1,10 @@
 #include "fixture.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <mutex>
 
@@ -48,6 +50,63 @@ void fake_chunk_free(void* p) {
   std::free(p);
 }
 
+// Open files of the fake tree: descriptor - 1000 indexes the paths.
+std::vector<std::string> g_open_paths;
+constexpr int kFirstFakeFd = 1000;
+
+const std::string* fake_path(int fd) {
+  const size_t i = static_cast<size_t>(fd - kFirstFakeFd);
+  if (fd < kFirstFakeFd || i >= g_open_paths.size() || g_open_paths[i].empty()) return nullptr;
+  return &g_open_paths[i];
+}
+
+int fake_open(const char* path, int) {
+  if (auto e = g_world.open_errors.find(path); e != g_world.open_errors.end()) {
+    return errno = e->second, -1;
+  }
+  if (g_world.files.count(path) == 0) return errno = ENOENT, -1;
+  g_open_paths.push_back(path);
+  return kFirstFakeFd + static_cast<int>(g_open_paths.size()) - 1;
+}
+
+ssize_t fake_read_at(int fd, void* buf, size_t n, uint64_t offset) {
+  const std::string* path = fake_path(fd);
+  if (path == nullptr) return errno = EBADF, -1;
+  const std::string& text = g_world.files[*path];
+  if (offset >= text.size()) return 0;
+  const size_t k = std::min<size_t>(n, text.size() - static_cast<size_t>(offset));
+  std::memcpy(buf, text.data() + offset, k);
+  return static_cast<ssize_t>(k);
+}
+
+ssize_t fake_write(int fd, const void* buf, size_t n) {
+  const std::string* path = fake_path(fd);
+  if (path == nullptr) return errno = EBADF, -1;
+  g_world.writes.emplace_back(*path, std::string(static_cast<const char*>(buf), n));
+  return static_cast<ssize_t>(n);
+}
+
+int fake_close(int fd) {
+  if (fake_path(fd) == nullptr) return errno = EBADF, -1;
+  g_open_paths[static_cast<size_t>(fd - kFirstFakeFd)].clear();
+  return 0;
+}
+
+int fake_list_dir(const char* path, void (*each)(const char* name, void* ctx), void* ctx) {
+  if (auto e = g_world.open_errors.find(path); e != g_world.open_errors.end()) {
+    return errno = e->second, -1;
+  }
+  const std::string prefix = std::string(path) + "/";
+  std::set<std::string> names;
+  for (const auto& [file, text] : g_world.files) {
+    if (file.starts_with(prefix))
+      names.insert(file.substr(prefix.size(), file.find('/', prefix.size()) - prefix.size()));
+  }
+  if (names.empty()) return errno = ENOENT, -1;
+  for (const std::string& name : names) each(name.c_str(), ctx);
+  return 0;
+}
+
 Platform make_fake_platform() {
   Platform p = kSystemPlatform;
   p.time_of_day = &fake_timeofday;
@@ -62,6 +121,11 @@ Platform make_fake_platform() {
   p.write_record = &capture;
   p.end_process = [](int status) { g_world.ends.push_back(status); };
   p.progress_claim_end = [] { return g_world.claim_result; };
+  p.open_file = &fake_open;
+  p.read_file_at = &fake_read_at;
+  p.write_file = &fake_write;
+  p.close_file = &fake_close;
+  p.list_dir = &fake_list_dir;
   // No unit test reaches the machine's memory device: a test that does not
   // put a simulated one in sees none.
   p.pmem = {
@@ -105,6 +169,7 @@ void MemtestTest::reset() {
     std::lock_guard<std::mutex> lock(g_output_mu);
     g_world = World{};
   }
+  g_open_paths.clear();
   for (const auto& file : std::filesystem::directory_iterator(logs_.path())) {
     std::filesystem::remove_all(file.path());
   }

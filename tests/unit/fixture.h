@@ -43,6 +43,12 @@ struct World {
   std::vector<int> ends;
   bool claim_result = true;
   std::string output;  // records written so far
+  // Files under /proc and /sys by path; a directory is any prefix of a path
+  // up to a '/'. open_errors makes an open of that path fail with the errno
+  // given; writes lists (path, data) of every write, in order.
+  std::map<std::string, std::string> files;
+  std::map<std::string, int> open_errors;
+  std::vector<std::pair<std::string, std::string>> writes;
 };
 World& world();
 // The platform over that world.
