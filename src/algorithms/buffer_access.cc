@@ -53,6 +53,16 @@ uint32_t first_difference(const unsigned char* a, const unsigned char* e, uint32
 // The device text must outlive the report made from Error_Details.
 char g_compare_device_text[32];
 
+// The physical address in the record and the device text: this system does
+// not put it there (the trace log and the run report carry the located one).
+constexpr uint64_t kRecordedPhysical = 0;
+
+void set_device_text() {
+  std::snprintf(g_compare_device_text, sizeof g_compare_device_text, "ADDRESS;%016" PRIx64,
+                kRecordedPhysical);
+  printfx(kPfTraceText, "_CompareBuffer()  mem_dev_name=%s\n", g_compare_device_text);
+}
+
 }  // namespace
 
 uint32_t VykTp2WriteToMemory(void* buffer, uint64_t offset, VykTp2MemStruct_t* ctl, uint16_t kind,
@@ -96,7 +106,6 @@ uint32_t VykTp2CompareBuffer(const void* actual, const void* expected, uint32_t 
   uint32_t index = first_difference(a, e, length);
   if (mismatch != nullptr) *mismatch = index;
 
-  const uint64_t physical = 0;  // not determined by this system
   Error_Details.error_class = kClassCompare;
   Error_Details.error_code = ref_no;
   Error_Details.name_text = TEST_INF.module_name;
@@ -105,18 +114,40 @@ uint32_t VykTp2CompareBuffer(const void* actual, const void* expected, uint32_t 
   Error_Details.offset_ref = static_cast<uint32_t>(unit_offset);
 
   printfx(kPfTraceMsg, "Ixx59", Error_Details.logical_address,
-          static_cast<unsigned long long>(physical));
-  std::snprintf(g_compare_device_text, sizeof g_compare_device_text, "ADDRESS;%016" PRIx64,
-                physical);
-  printfx(kPfTraceText, "_CompareBuffer()  mem_dev_name=%s\n", g_compare_device_text);
+          static_cast<unsigned long long>(kRecordedPhysical));
+  set_device_text();
 
   Error_Details.device_text = g_compare_device_text;
-  Error_Details.physical_address = physical;
+  Error_Details.physical_address = kRecordedPhysical;
   Error_Details.expected_data = expected;
   Error_Details.actual_data = actual;
   Error_Details.compare_length = length;
   Error_Details.data_width = 32;
   Error_Details.mismatch_offset = index;
+  VykTp2MemErrorDisp(&Error_Details);
+  return kRcCompare;
+}
+
+uint32_t report_machine_check(const void* buffer, uint64_t offset, uint32_t ref_no,
+                              const char* /*algorithm*/) {
+  // The poisoned page cannot be read: the detail lines show zero words for
+  // both the expected and the actual data (BMOVE's lines show 40 bytes).
+  static const unsigned char kNoData[40] = {};
+  Error_Details = Error_Details_t{};
+  Error_Details.error_class = kClassCompare;
+  Error_Details.error_code = ref_no;
+  Error_Details.name_text = TEST_INF.module_name;
+  Error_Details.logical_address = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(buffer));
+  Error_Details.offset_ref = static_cast<uint32_t>(offset);
+  printfx(kPfTraceMsg, "Ixx59", Error_Details.logical_address,
+          static_cast<unsigned long long>(kRecordedPhysical));
+  set_device_text();
+  Error_Details.device_text = g_compare_device_text;
+  Error_Details.physical_address = kRecordedPhysical;
+  Error_Details.expected_data = kNoData;
+  Error_Details.actual_data = kNoData;
+  Error_Details.compare_length = 8;
+  Error_Details.data_width = 32;
   VykTp2MemErrorDisp(&Error_Details);
   return kRcCompare;
 }

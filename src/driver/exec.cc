@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -20,6 +21,7 @@
 #include "common/test_inf.h"
 #include "common/transmit.h"
 #include "driver/cancel.h"
+#include "driver/fault_guard.h"
 #include "driver/main_seq.h"
 #include "params/prescan.h"
 #include "pmem/pmem_map.h"
@@ -111,6 +113,26 @@ void final_report(int32_t r) {
   }
 }
 
+// A fault that no armed test caught (the reporter thread runs this): an
+// abort list naming the signal and the address, then the final status, as a
+// system call error ends a run, instead of a death without one.
+void report_fatal_fault(const GuardFault& fault) {
+  if (!memtest_claim_end()) park_forever();
+  Error_Details_t details{};
+  details.error_class = kClassSyscall;
+  details.name_text = TEST_INF.module_name;
+  details.device_text = TEST_INF.device_name;
+  fault_describe(fault, details.function_name, sizeof details.function_name);
+  printfx(kPfTraceText, "memtest  fatal fault: %s\n", details.function_name);
+  VykTp2MemErrorDisp(&details);
+  final_report(static_cast<int32_t>(kRcSyscall));
+  std::fflush(nullptr);
+  // The exit status main would give for the same result.
+  const int status = static_cast<int>(kRcSyscall & 0xFF);
+  platform().end_process(status);
+  _exit(status);
+}
+
 }  // namespace
 
 void process_start_guard() {
@@ -143,6 +165,7 @@ int memtest_main(int argc, char** argv) {
   transmit_progress(0, 0, 0, 1, "I0399:<<Start processing Pass=0>>");
   transmit_module_vl(argc, argv);
   sigint_setup(&Memtest_Cancel);
+  fault_guard_install(&report_fatal_fault);
 
   Ex_dwTestLevel = 0;
   int32_t r = memtest_exec(argc, argv);

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "algorithms/bmove.h"
+#include "algorithms/buffer_access.h"
 #include "algorithms/error_disp.h"
 #include "algorithms/march.h"
 #include "algorithms/masest.h"
@@ -16,6 +17,7 @@
 #include "common/test_inf.h"
 #include "driver/cancel.h"
 #include "driver/chunk.h"
+#include "driver/fault_guard.h"
 #include "params/parse_param.h"
 #include "pmem/pmem_read.h"
 #include "progress/clock.h"
@@ -67,7 +69,9 @@ SweepPlan sweep_plan(const ParamStruct_t& param, const uint8_t* sel) {
 
 // One algorithm of a pattern pass: its number, its name, the routine that
 // tests one chunk (whole: the run is in WHOLE mode), the algo_done slot it
-// counts its work in, and the trace of that count.
+// counts its work in, the trace of that count, and the Ref No. a machine
+// check during it is listed under: that of its first verifying read, so the
+// error list's title names the algorithm whose access hit the poisoned page.
 struct Algorithm {
   uint16_t number;
   const char* name;
@@ -77,6 +81,7 @@ struct Algorithm {
   const char* done_trace;
   bool done_trace_32;  // the count is traced as a 32-bit number
   bool in_whole;       // WHOLE mode calls it
+  uint32_t machine_check_ref_no;
 };
 
 uint32_t run_mscan(uint16_t kind, void* chunk, uint32_t size, bool, VykTp2MemStruct_t* ctl,
@@ -114,16 +119,16 @@ uint32_t run_imove(uint16_t, void* chunk, uint32_t size, bool whole, VykTp2MemSt
 // WHOLE pass calls: not MARCH, whose sweep there only takes and releases its
 // chunks under the time checks.
 constexpr Algorithm kAlgorithms[kAlgoCount] = {
-    {kAlgoMscan, "MSCAN", run_mscan, 0, "_NonPSE36MemoryTest()  MSCAN done..=0x%llx\n", false,
-     true},
+    {kAlgoMscan, "MSCAN", run_mscan, 0, "_NonPSE36MemoryTest()  MSCAN done..=0x%llx\n", false, true,
+     1},
     {kAlgoMarch, "MARCH", run_march, 1, "_NonPSE36MemoryTest()  MARCH done..=0x%llx\n", false,
-     false},
+     false, 2},
     {kAlgoMasest, "MASEST", run_masest, 2, "_NonPSE36MemoryTest()  MASEST done..=0x%llx\n", false,
-     true},
-    {kAlgoBmove, "BMOVE", run_bmove, 3, "_NonPSE36MemoryTest()  BMOVE done..=0x%llx\n", false,
-     true},
+     true, 4},
+    {kAlgoBmove, "BMOVE", run_bmove, 3, "_NonPSE36MemoryTest()  BMOVE done..=0x%llx\n", false, true,
+     13},
     {kAlgoImove, "IMOVE", run_imove, kImoveIndex,
-     "_NonPSE36MemoryTest()  Moving Inversion done..=0x%x\n", true, true},
+     "_NonPSE36MemoryTest()  Moving Inversion done..=0x%x\n", true, true, 14},
 };
 static_assert(
     [] {
@@ -152,6 +157,47 @@ bool run_algorithm(uint16_t algo, uint16_t kind, void* chunk, uint32_t size, Vyk
   return true;
 }
 
+// run_algorithm's arguments and results, for a call under the fault guard.
+struct AlgorithmCall {
+  uint16_t algo;
+  uint16_t kind;
+  void* chunk;
+  uint32_t size;
+  VykTp2MemStruct_t* ctl;
+  uint64_t* done;
+  const uint8_t* sel;
+  uint32_t* r;
+  bool ran;
+};
+
+void call_algorithm(void* arg) {
+  auto* c = static_cast<AlgorithmCall*>(arg);
+  c->ran = run_algorithm(c->algo, c->kind, c->chunk, c->size, c->ctl, c->done, c->sel, c->r);
+}
+
+// A fault that stopped (or, found by the kernel on its own, came during) the
+// algorithm over the chunk. A machine check in the chunk is a memory error of
+// that algorithm, listed as its compare errors are; anything else ends the
+// run with an abort list naming the signal and the address.
+uint32_t report_test_fault(const GuardFault& fault, uint16_t algo, const void* chunk,
+                           uint32_t size) {
+  const Algorithm& a = kAlgorithms[algo - kAlgoMscan];
+  printfx(kPfTraceText, "_NonPSE36MemoryTest()  %s %s adr=0x%llx lsb=%d during %s\n",
+          fault_signal_text(fault.sig), fault_code_text(fault.sig, fault.code),
+          static_cast<unsigned long long>(fault.addr), fault.lsb, a.name);
+  const auto begin = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(chunk));
+  if (fault_is_machine_check(fault) && fault.addr >= begin && fault.addr < begin + size) {
+    return report_machine_check(chunk, fault.addr - begin, a.machine_check_ref_no, a.name);
+  }
+  Error_Details = Error_Details_t{};
+  Error_Details.error_class = kClassSyscall;
+  Error_Details.name_text = TEST_INF.module_name;
+  Error_Details.device_text = TEST_INF.device_name;
+  fault_describe(fault, Error_Details.function_name, sizeof Error_Details.function_name);
+  VykTp2MemErrorDisp(&Error_Details);
+  return kRcSyscall;
+}
+
 // Counts one call of the algorithm with counter byte `byte` (stops at 255)
 // and publishes the half of the counters that holds it.
 void count_call(uint64_t* counters, unsigned byte) {
@@ -176,6 +222,16 @@ void release_chunk() {
   void* chunk = Ex_lpCommittedBuffer.exchange(nullptr);
   Ex_Committed_dwSize.store(0);
   VykTp2FreeMemoryChunk(chunk);
+}
+
+// Leaves the held chunk as it is, after a fault in it: a page the kernel has
+// taken out of service must never be touched again, and giving the chunk back
+// to the heap would touch the heap's own words in it. The process end
+// returns it.
+void abandon_chunk() {
+  cancel_checkpoint();
+  Ex_lpCommittedBuffer.store(nullptr);
+  Ex_Committed_dwSize.store(0);
 }
 
 void report_alloc_failure(uint32_t size) {
@@ -227,7 +283,16 @@ PassEnd run_sweeps(VykTp2MemStruct_t* ctl, uint64_t* counters, uint64_t* done, u
       }
       hold_chunk(chunk, chunk_size);
 
-      if (run_algorithm(algo, kind, chunk, chunk_size, ctl, done, sel, r)) {
+      AlgorithmCall call{algo, kind, chunk, chunk_size, ctl, done, sel, r, false};
+      GuardFault fault;
+      const bool returned = fault_guarded_run(&call_algorithm, &call, chunk, chunk_size, &fault);
+      if (!returned || fault_take_pending(&fault)) {
+        count_call(counters, algo - kAlgoMscan);
+        *r = report_test_fault(fault, algo, chunk, chunk_size);
+        abandon_chunk();
+        return PassEnd::kAbort;
+      }
+      if (call.ran) {
         const unsigned byte = algo - kAlgoMscan;
         count_call(counters, byte);
         if (param.wTestMode != kTestWhole && *r == kRcOk &&
