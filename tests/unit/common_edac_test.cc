@@ -1,0 +1,172 @@
+// The EDAC counters read from a fake sysfs tree and compared between two
+// readings.
+#include <cerrno>
+
+#include "common/edac.h"
+#include "fixture.h"
+
+namespace {
+
+using ut::world;
+
+const std::string kMc = "/sys/devices/system/edac/mc/";
+
+void put(const std::string& rel, const std::string& text) {
+  world().files[kMc + rel] = text;
+}
+
+// A DIMM folder with its two counters and its label.
+void put_dimm(const std::string& dir, int ce, int ue, const std::string& label) {
+  put(dir + "/dimm_ce_count", std::to_string(ce) + "\n");
+  put(dir + "/dimm_ue_count", std::to_string(ue) + "\n");
+  put(dir + "/dimm_label", label + "\n");
+}
+
+// "mc0/dimm1 'label' 3/0" per counter, one a line.
+std::string show(const EdacSnapshot& s) {
+  std::string text = s.present ? "" : "absent\n";
+  for (uint32_t i = 0; i < s.count; ++i) {
+    const EdacCounter& c = s.counters[i];
+    text += std::string(c.mc) + "/" + c.dimm + " '" + c.label + "' " + std::to_string(c.ce) + "/" +
+            std::to_string(c.ue) + "\n";
+  }
+  return text;
+}
+
+EdacSnapshot read_tree() {
+  EdacSnapshot s;
+  edac_read(&s);
+  return s;
+}
+
+// A snapshot of the counters given as {mc, dimm, label, ce, ue}.
+EdacSnapshot snapshot(std::initializer_list<EdacCounter> counters) {
+  EdacSnapshot s;
+  s.present = true;
+  for (const EdacCounter& c : counters) s.counters[s.count++] = c;
+  return s;
+}
+
+// "mc0/dimm1 +3/+0" per counter that grew, one a line.
+std::string growth(const EdacSnapshot& before, const EdacSnapshot& after, uint32_t max = 8) {
+  EdacGrowth out[8];
+  const uint32_t n = edac_growth(before, after, out, max);
+  std::string text;
+  for (uint32_t i = 0; i < n; ++i) {
+    text += std::string(out[i].now.mc) + "/" + out[i].now.dimm + " +" +
+            std::to_string(out[i].ce_delta) + "/+" + std::to_string(out[i].ue_delta) + "\n";
+  }
+  return text;
+}
+
+using EdacTest = ut::MemtestTest;
+
+TEST_F(EdacTest, ReadsControllersThenTheirDimmsInNumberOrder) {
+  put("mc0/ce_count", "7\n");
+  put("mc0/ue_count", "1\n");
+  put_dimm("mc0/dimm10", 5, 1, "CPU0_DIMM_B2");
+  put_dimm("mc0/dimm2", 2, 0, "CPU0_DIMM_A1");
+  // Kernels that have DIMM folders keep the csrows too: not counted twice.
+  put("mc0/csrow0/ch0_ce_count", "2\n");
+  put("mc0/power/control", "auto\n");
+  put("mc1/ce_count", "0\n");
+  put("mc1/ue_count", "0\n");
+  put_dimm("mc1/rank0", 0, 0, "");
+  put("power/control", "auto\n");
+  EXPECT_EQ(show(read_tree()),
+            "mc0/ '' 7/1\n"
+            "mc0/dimm2 'CPU0_DIMM_A1' 2/0\n"
+            "mc0/dimm10 'CPU0_DIMM_B2' 5/1\n"
+            "mc1/ '' 0/0\n"
+            "mc1/rank0 '' 0/0\n");
+}
+
+TEST_F(EdacTest, CsrowChannelsWithoutDimmFolders) {
+  put("mc0/ce_count", "3\n");
+  put("mc0/ue_count", "1\n");
+  put("mc0/csrow0/ce_count", "2\n");
+  put("mc0/csrow0/ue_count", "1\n");
+  put("mc0/csrow0/ch0_ce_count", "2\n");
+  put("mc0/csrow0/ch0_dimm_label", "DIMM_A0\n");
+  put("mc0/csrow0/ch1_ce_count", "0\n");
+  put("mc0/csrow1/ch0_ce_count", "1\n");
+  EXPECT_EQ(show(read_tree()),
+            "mc0/ '' 3/1\n"
+            "mc0/csrow0/ch0 'DIMM_A0' 2/0\n"
+            "mc0/csrow0/ch1 '' 0/0\n"
+            "mc0/csrow1/ch0 '' 1/0\n");
+}
+
+TEST_F(EdacTest, UnreadableCountsAreLeftOut) {
+  put("mc0/ce_count", "5\n");
+  put("mc0/ue_count", "n/a\n");
+  put("mc0/dimm0/dimm_ce_count", "3\n");
+  put("mc0/dimm1/dimm_ce_count", "4\n");
+  world().open_errors[kMc + "mc0/dimm1/dimm_ce_count"] = EACCES;
+  EXPECT_EQ(show(read_tree()),
+            "mc0/ '' 5/0\n"
+            "mc0/dimm0 '' 3/0\n");
+}
+
+TEST_F(EdacTest, LabelsAreMadePlainAndCut) {
+  put_dimm("mc0/dimm0", 0, 0, "A\x01\"B\\\tC\x7f\xc3\xa9");
+  put_dimm("mc0/dimm1", 0, 0, std::string(70, 'x'));
+  const EdacSnapshot s = read_tree();
+  ASSERT_EQ(s.count, 2u);
+  EXPECT_STREQ(s.counters[0].label, "A??B??C???");
+  EXPECT_EQ(std::string(s.counters[1].label), std::string(63, 'x'));
+}
+
+TEST_F(EdacTest, MoreCountersThanFitKeepTheFirst) {
+  put("mc0/ce_count", "0\n");
+  for (int i = 0; i < 70; ++i) put_dimm("mc0/dimm" + std::to_string(i), i, 0, "");
+  const EdacSnapshot s = read_tree();
+  EXPECT_EQ(s.count, kEdacMaxCounters);
+  EXPECT_TRUE(s.truncated);
+  EXPECT_STREQ(s.counters[kEdacMaxCounters - 1].dimm, "dimm62");
+}
+
+TEST_F(EdacTest, NoTreeLeavesAnEmptySnapshot) {
+  put_dimm("mc0/dimm0", 1, 0, "");
+  EdacSnapshot s = read_tree();
+  ASSERT_EQ(s.count, 1u);
+  world().files.clear();
+  edac_read(&s);
+  EXPECT_EQ(show(s), "absent\n");
+}
+
+TEST_F(EdacTest, GrowthListsDimmsBeforeTotals) {
+  const EdacSnapshot before = snapshot({{"mc0", "", "", 1, 0},
+                                        {"mc0", "dimm0", "", 1, 0},
+                                        {"mc0", "dimm1", "", 0, 0},
+                                        {"mc1", "", "", 0, 0},
+                                        {"mc1", "dimm0", "", 0, 0}});
+  const EdacSnapshot after = snapshot({{"mc0", "", "", 4, 0},
+                                       {"mc0", "dimm0", "", 1, 0},
+                                       {"mc0", "dimm1", "", 3, 0},
+                                       {"mc1", "", "", 0, 1},
+                                       {"mc1", "dimm0", "", 2, 0}});
+  EXPECT_EQ(growth(before, after),
+            "mc0/dimm1 +3/+0\n"
+            "mc1/dimm0 +2/+0\n"
+            "mc0/ +3/+0\n"
+            "mc1/ +0/+1\n");
+  EXPECT_EQ(growth(before, after, 1), "mc0/dimm1 +3/+0\n");
+}
+
+TEST_F(EdacTest, CounterThatWentDownDidNotGrow) {
+  const EdacSnapshot before = snapshot({{"mc0", "dimm0", "", 5, 0}, {"mc0", "dimm1", "", 5, 0}});
+  const EdacSnapshot after = snapshot({{"mc0", "dimm0", "", 2, 1}, {"mc0", "dimm1", "", 2, 0}});
+  EXPECT_EQ(growth(before, after), "mc0/dimm0 +0/+1\n");
+}
+
+TEST_F(EdacTest, NewCounterGrowsFromZeroAndMatchesItsController) {
+  const EdacSnapshot before = snapshot({{"mc0", "dimm0", "", 5, 0}, {"mc1", "dimm0", "", 0, 0}});
+  const EdacSnapshot after = snapshot(
+      {{"mc0", "dimm0", "", 5, 0}, {"mc1", "dimm0", "", 1, 0}, {"mc1", "dimm3", "", 2, 0}});
+  EXPECT_EQ(growth(before, after),
+            "mc1/dimm0 +1/+0\n"
+            "mc1/dimm3 +2/+0\n");
+}
+
+}  // namespace
