@@ -1,8 +1,12 @@
 // The EDAC counters read from a fake sysfs tree and compared between two
-// readings.
+// readings; the soft-offline request and the corrupted-memory amount.
+#include <unistd.h>
+
 #include <cerrno>
+#include <sstream>
 
 #include "common/edac.h"
+#include "common/page_offline.h"
 #include "fixture.h"
 
 namespace {
@@ -10,6 +14,7 @@ namespace {
 using ut::world;
 
 const std::string kMc = "/sys/devices/system/edac/mc/";
+const std::string kOffline = "/sys/devices/system/memory/soft_offline_page";
 
 void put(const std::string& rel, const std::string& text) {
   world().files[kMc + rel] = text;
@@ -167,6 +172,51 @@ TEST_F(EdacTest, NewCounterGrowsFromZeroAndMatchesItsController) {
   EXPECT_EQ(growth(before, after),
             "mc1/dimm0 +1/+0\n"
             "mc1/dimm3 +2/+0\n");
+}
+
+TEST_F(EdacTest, SoftOfflineWritesThePageAddress) {
+  const uint64_t page_start = 0x123400000 + 5 * static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
+  world().files[kOffline] = "";
+  EXPECT_EQ(page_soft_offline(page_start + 0x11), 0);
+  std::ostringstream want;
+  want << "0x" << std::hex << page_start << "\n";
+  ASSERT_EQ(world().writes.size(), 1u);
+  EXPECT_EQ(world().writes[0].first, kOffline);
+  EXPECT_EQ(world().writes[0].second, want.str());
+}
+
+TEST_F(EdacTest, SoftOfflineRefusedAtOpen) {
+  world().open_errors[kOffline] = EACCES;
+  EXPECT_EQ(page_soft_offline(0x1000), EACCES);
+  EXPECT_TRUE(world().writes.empty());
+}
+
+TEST_F(EdacTest, SoftOfflineRefusedAtWrite) {
+  world().files[kOffline] = "";
+  platform_.write_file = [](int, const void*, size_t) -> ssize_t { return errno = EBUSY, -1; };
+  EXPECT_EQ(page_soft_offline(0x1000), EBUSY);
+  platform_.write_file = [](int, const void*, size_t n) { return static_cast<ssize_t>(n - 1); };
+  EXPECT_EQ(page_soft_offline(0x1000), EIO);
+}
+
+// A /proc/meminfo longer than one read, the line asked for near its end.
+std::string meminfo(const std::string& corrupted_line) {
+  std::string text;
+  for (int i = 0; i < 60; ++i) text += "Field" + std::to_string(i) + ":    1234 kB\n";
+  return text + corrupted_line + "AnonHugePages:         0 kB\n";
+}
+
+TEST_F(EdacTest, MeminfoHardwareCorrupted) {
+  world().files["/proc/meminfo"] = meminfo("HardwareCorrupted:    12 kB\n");
+  EXPECT_EQ(meminfo_hardware_corrupted_kib(), 12);
+}
+
+TEST_F(EdacTest, MeminfoWithoutHardwareCorrupted) {
+  world().files["/proc/meminfo"] = meminfo("");
+  EXPECT_EQ(meminfo_hardware_corrupted_kib(), -1);
+  world().open_errors["/proc/meminfo"] = EACCES;
+  world().files["/proc/meminfo"] = meminfo("HardwareCorrupted:    12 kB\n");
+  EXPECT_EQ(meminfo_hardware_corrupted_kib(), -1);
 }
 
 }  // namespace
