@@ -18,21 +18,6 @@ constexpr size_t kPathSize = 128;
 // controllers or DIMMs, and with at most six the names always fit their fields.
 constexpr size_t kMaxDigits = 6;
 
-// A file of the platform, closed when it goes out of scope.
-class PlatformFile {
- public:
-  explicit PlatformFile(const char* path) : fd_(platform().open_file(path, O_RDONLY)) {}
-  ~PlatformFile() {
-    if (fd_ >= 0) platform().close_file(fd_);
-  }
-  PlatformFile(const PlatformFile&) = delete;
-  PlatformFile& operator=(const PlatformFile&) = delete;
-  int fd() const { return fd_; }
-
- private:
-  int fd_;
-};
-
 // Reads at most n bytes from the start of a small file: the length read, or
 // -1 when it cannot be opened or read.
 ssize_t read_small(const char* path, char* buf, size_t n) {

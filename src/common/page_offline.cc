@@ -17,21 +17,6 @@ constexpr char kSoftOfflinePath[] = "/sys/devices/system/memory/soft_offline_pag
 constexpr char kMeminfoPath[] = "/proc/meminfo";
 constexpr std::string_view kCorruptedKey = "HardwareCorrupted:";
 
-// A file of the platform, closed when it goes out of scope.
-class PlatformFile {
- public:
-  PlatformFile(const char* path, int flags) : fd_(platform().open_file(path, flags)) {}
-  ~PlatformFile() {
-    if (fd_ >= 0) platform().close_file(fd_);
-  }
-  PlatformFile(const PlatformFile&) = delete;
-  PlatformFile& operator=(const PlatformFile&) = delete;
-  int fd() const { return fd_; }
-
- private:
-  int fd_;
-};
-
 int errno_or_eio() {
   return errno != 0 ? errno : EIO;
 }

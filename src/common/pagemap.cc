@@ -30,17 +30,6 @@ constexpr unsigned kLeafShift = 15;  // 32768 frames a leaf
 constexpr uint64_t kLeafFrames = uint64_t{1} << kLeafShift;
 constexpr size_t kLeafWords = kLeafFrames / 64;
 
-// A file of the platform, closed when it goes out of scope.
-struct File {
-  int fd;
-  explicit File(const char* path) : fd(platform().open_file(path, O_RDONLY)) {}
-  ~File() {
-    if (fd >= 0) platform().close_file(fd);
-  }
-  File(const File&) = delete;
-  File& operator=(const File&) = delete;
-};
-
 uint64_t page_size() {
   return static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
 }
@@ -52,10 +41,10 @@ uint64_t load_le64(const unsigned char* p) {
 }
 
 // The 64-bit entry at `offset` of an open file; false on a short read.
-bool read_entry(const File& file, uint64_t offset, uint64_t* entry) {
-  if (file.fd < 0) return false;
+bool read_entry(const PlatformFile& file, uint64_t offset, uint64_t* entry) {
+  if (file.fd() < 0) return false;
   unsigned char b[kEntryBytes];
-  if (platform().read_file_at(file.fd, b, sizeof b, offset) != static_cast<ssize_t>(sizeof b)) {
+  if (platform().read_file_at(file.fd(), b, sizeof b, offset) != static_cast<ssize_t>(sizeof b)) {
     return false;
   }
   *entry = load_le64(b);
@@ -65,7 +54,7 @@ bool read_entry(const File& file, uint64_t offset, uint64_t* entry) {
 // Whether /proc/kpageflags marks the frame hardware-poisoned; false when it
 // cannot be read (it needs CAP_SYS_ADMIN).
 bool frame_poisoned(uint64_t pfn) {
-  const File flags(kPageFlagsPath);
+  const PlatformFile flags(kPageFlagsPath);
   uint64_t entry = 0;
   return read_entry(flags, pfn * kEntryBytes, &entry) && (entry & kHwPoison) != 0;
 }
@@ -87,7 +76,7 @@ PhysLocation phys_locate(const void* vaddr) {
   const uint64_t va = reinterpret_cast<uintptr_t>(vaddr);
   uint64_t entry = 0;
   {
-    const File pagemap(kPagemapPath);
+    const PlatformFile pagemap(kPagemapPath);
     if (!read_entry(pagemap, va / page * kEntryBytes, &entry)) return loc;
   }
   if ((entry & kPresent) != 0) {
@@ -171,13 +160,13 @@ uint64_t pagemap_collect(const void* start, uint64_t size, PfnSet* set) {
   const uint64_t va = reinterpret_cast<uintptr_t>(start);
   const uint64_t first = va / page;
   const uint64_t end = (va + size - 1) / page + 1;  // one past the last page
-  const File pagemap(kPagemapPath);
+  const PlatformFile pagemap(kPagemapPath);
   unsigned char buf[kBatchEntries * kEntryBytes];
   uint64_t found = 0;
   for (uint64_t p = first; p < end;) {
     const size_t want = static_cast<size_t>(std::min<uint64_t>(end - p, kBatchEntries));
     const ssize_t got =
-        platform().read_file_at(pagemap.fd, buf, want * kEntryBytes, p * kEntryBytes);
+        platform().read_file_at(pagemap.fd(), buf, want * kEntryBytes, p * kEntryBytes);
     if (got <= 0) break;
     const size_t entries = static_cast<size_t>(got) / kEntryBytes;
     for (size_t i = 0; i < entries; ++i) {

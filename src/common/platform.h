@@ -5,6 +5,7 @@
 // makes it through the platform in force.
 #pragma once
 
+#include <fcntl.h>
 #include <sys/time.h>
 #include <sys/types.h>
 
@@ -65,3 +66,20 @@ extern const Platform kSystemPlatform;
 const Platform& platform();
 // Puts `p` in force (it must outlive its use); nullptr restores the system one.
 void set_platform(const Platform* p);
+
+// A file of the platform in force, closed when it goes out of scope; fd() is
+// -1 (errno set) when it could not be opened.
+class PlatformFile {
+ public:
+  explicit PlatformFile(const char* path, int flags = O_RDONLY)
+      : fd_(platform().open_file(path, flags)) {}
+  ~PlatformFile() {
+    if (fd_ >= 0) platform().close_file(fd_);
+  }
+  PlatformFile(const PlatformFile&) = delete;
+  PlatformFile& operator=(const PlatformFile&) = delete;
+  int fd() const { return fd_; }
+
+ private:
+  int fd_;
+};

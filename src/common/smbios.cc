@@ -44,17 +44,6 @@ struct Entries {
   std::vector<std::string> devices;  // type 17
 };
 
-// A file of the platform, closed when it goes out of scope.
-struct File {
-  int fd;
-  explicit File(const char* path) : fd(platform().open_file(path, O_RDONLY)) {}
-  ~File() {
-    if (fd >= 0) platform().close_file(fd);
-  }
-  File(const File&) = delete;
-  File& operator=(const File&) = delete;
-};
-
 void collect(const char* name, void* ctx) {
   auto* entries = static_cast<Entries*>(ctx);
   const std::string_view n(name);
@@ -68,11 +57,11 @@ void collect(const char* name, void* ctx) {
 bool read_raw(const std::string& entry, Raw* raw) {
   raw->size = 0;
   const std::string path = std::string(kEntriesDir) + "/" + entry + "/raw";
-  const File file(path.c_str());
-  if (file.fd < 0) return false;
+  const PlatformFile file(path.c_str());
+  if (file.fd() < 0) return false;
   while (raw->size < kMaxRaw) {
     const ssize_t got =
-        platform().read_file_at(file.fd, raw->data + raw->size, kMaxRaw - raw->size, raw->size);
+        platform().read_file_at(file.fd(), raw->data + raw->size, kMaxRaw - raw->size, raw->size);
     if (got <= 0) break;
     raw->size += static_cast<size_t>(got);
   }
