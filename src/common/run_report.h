@@ -26,13 +26,13 @@ struct FailingCell {
   CellKind kind = CellKind::kCompare;
   char algorithm[20] = {};  // "MSCAN", ..., "Moving Inversion"; "" when not known
   uint32_t ref_no = 0;
-  uint64_t buffer = 0;      // the test buffer's address
-  uint64_t offset = 0;      // of the failing unit in the buffer
-  uint64_t vaddr = 0;       // the failing byte (compare) or the poisoned page (machine check)
-  uint64_t expected = 0;    // the 8-byte unit expected and read back (compare only)
+  uint64_t buffer = 0;    // the test buffer's address
+  uint64_t offset = 0;    // of the failing unit in the buffer
+  uint64_t vaddr = 0;     // the failing byte (compare) or the poisoned page (machine check)
+  uint64_t expected = 0;  // the 8-byte unit expected and read back (compare only)
   uint64_t actual = 0;
   PhysLocation where;
-  char dimm[80] = {};       // EDAC label or SMBIOS locator; "" when the platform does not tell
+  char dimm[80] = {};  // EDAC label or SMBIOS locator; "" when the platform does not tell
   OfflineResult offline = OfflineResult::kNotAsked;
   int offline_errno = 0;
 };
@@ -42,7 +42,7 @@ struct RunReport {
   char run_id[96] = {};
   time_t start_time = 0;
   time_t end_time = 0;
-  char options[512] = {};   // the program arguments, joined by single spaces
+  char options[512] = {};      // the program arguments, joined by single spaces
   uint8_t algorithms_run = 0;  // bit i: algorithm kAlgoMscan + i ran at least once
   bool pmem_read = false;      // the physical read ran
   uint64_t bytes_visited = 0;
@@ -62,9 +62,20 @@ struct RunReport {
 RunReport& run_report();
 void run_report_clear();
 
+// What the run came to, for a program ("passed", "corrected-errors",
+// "memory-error", "cancelled", "aborted") and for a person, in one line:
+// "passed, but 12 corrected errors on DIMM DIMM_A1 during the run".
+struct ReportVerdict {
+  const char* verdict = "passed";
+  char summary[320] = {};
+};
+void run_report_verdict(const RunReport& report, ReportVerdict* out);
+
 // Writes the report as <dir>/memot_report.json: a temporary file in dir,
 // written whole, synced, then renamed over the old one, so a reader sees the
 // old report or the new one, never a part. Mode 0640; a symbolic link in the
 // name's place is replaced, never followed. Returns 0, or the errno of the
-// step that failed.
+// step that failed. It takes no heap memory, so that a run ending on a fatal
+// signal can still write it; its working space is static, so one call at a
+// time.
 int run_report_write(const RunReport& report, const char* dir);

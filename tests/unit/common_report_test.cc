@@ -1,0 +1,205 @@
+// The run report: its verdict, the file it is written to and how texts are
+// escaped in it.
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+#include "common/run_report.h"
+#include "fixture.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// "mc0 dimm0 DIMM_A1 3 15 0 0" ("-": an empty name) into both snapshots.
+void add_counter(RunReport* r, const std::string& words) {
+  const std::vector<std::string> w = ts::split_words(words);
+  for (EdacSnapshot* s : {&r->edac_start, &r->edac_end}) {
+    const int at_end = s == &r->edac_end;
+    EdacCounter& e = s->counters[s->count++];
+    std::snprintf(e.mc, sizeof e.mc, "%s", w.at(0).c_str());
+    std::snprintf(e.dimm, sizeof e.dimm, "%s", w.at(1) == "-" ? "" : w[1].c_str());
+    std::snprintf(e.label, sizeof e.label, "%s", w.at(2) == "-" ? "" : w[2].c_str());
+    e.ce = std::stoull(w.at(3 + at_end));
+    e.ue = std::stoull(w.at(5 + at_end));
+    s->present = true;
+  }
+}
+
+class VerdictTest : public ut::MemtestTest, public testing::WithParamInterface<ts::Row> {};
+
+TEST_P(VerdictTest, SaysWhatTheRunCameTo) {
+  const ts::Row& row = GetParam();
+  RunReport& r = run_report();
+  r.final_status = row[0].c_str();
+  std::snprintf(r.fault, sizeof r.fault, "%s", row[1] == "-" ? "" : row[1].c_str());
+  const std::vector<std::string> cells = ts::split_words(row[2]);
+  r.cell_count = static_cast<uint32_t>(std::stoul(cells.at(0)));
+  r.cells_dropped = static_cast<uint32_t>(std::stoul(cells.at(1)));
+  for (uint32_t i = 0; i < r.cell_count; ++i) r.cells[i].where.phys = 0xdead000;  // not located
+  if (const int located = std::stoi(cells.at(2)); located >= 0) {
+    r.cells[located].where = {PhysStatus::kLocated, 0x12345, 0x12345678, false};
+    std::snprintf(r.cells[located].dimm, sizeof r.cells[located].dimm, "DIMM_A1");
+  }
+  for (size_t from = 0; row[3] != "-" && from < row[3].size();) {
+    const size_t to = std::min(row[3].find(" ; ", from), row[3].size());
+    add_counter(&r, row[3].substr(from, to - from));
+    from = to + 3;
+  }
+  ReportVerdict v;
+  run_report_verdict(r, &v);
+  EXPECT_STREQ(v.verdict, row[4].c_str());
+  EXPECT_STREQ(v.summary, row[5].c_str());
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, VerdictTest,
+                         testing::ValuesIn(ts::read_table("unit/data/common_report_verdicts.txt",
+                                                          6)),
+                         [](const auto& info) { return ts::row_id(info.param); });
+
+class ReportFileTest : public ut::MemtestTest {
+ protected:
+  std::string report_file() const { return logs_.file(kReportName); }
+  std::vector<std::string> names() const {
+    std::vector<std::string> n;
+    for (const auto& e : fs::directory_iterator(logs_.path())) n.push_back(e.path().filename());
+    return n;
+  }
+};
+
+// Two compare cells and a machine check, more beyond them, and corrected
+// errors on a DIMM; then a clean run with nothing to list.
+TEST_F(ReportFileTest, MatchesGolden) {
+  RunReport& r = run_report();
+  std::snprintf(r.host, sizeof r.host, "testhost");
+  std::snprintf(r.run_id, sizeof r.run_id, "testhost-4242");
+  r.start_time = static_cast<time_t>(ut::kStartSec);
+  r.end_time = static_cast<time_t>(ut::kStartSec + 95);
+  std::snprintf(r.options, sizeof r.options, "-dev MEM -lv 1 -tp MSCAN,MASEST,PMEM");
+  r.algorithms_run = 0x05;
+  r.pmem_read = true;
+  r.bytes_visited = 0x400000;
+  r.distinct_known = true;
+  r.distinct_bytes = 0x200000;
+  r.final_status = "Error Ended";
+  r.cell_count = 2;
+  r.cells_dropped = 2;
+  FailingCell& a = r.cells[0];
+  std::snprintf(a.algorithm, sizeof a.algorithm, "MSCAN");
+  a.ref_no = 1;
+  a.buffer = 0xf7a00000;
+  a.offset = 0x1008;
+  a.vaddr = 0xf7a01008;
+  a.expected = 0xffffffff;
+  a.actual = 0xfffffffe;
+  a.where = {PhysStatus::kLocated, 0x12345, 0x12345008, false};
+  std::snprintf(a.dimm, sizeof a.dimm, "DIMM_A1");
+  a.offline = OfflineResult::kOfflined;
+  FailingCell& b = r.cells[1];
+  b.kind = CellKind::kMachineCheck;
+  b.vaddr = 0xf7a03000;
+  b.where = {PhysStatus::kHidden, 0, 0, true};
+  b.offline = OfflineResult::kFailed;
+  b.offline_errno = EBUSY;
+  add_counter(&r, "mc0 dimm0 DIMM_A1 1 4 0 0");
+  add_counter(&r, "mc0 - - 1 4 0 0");
+  ASSERT_EQ(run_report_write(r, logs_.path().c_str()), 0);
+  EXPECT_TRUE(ts::matches_golden("common/report/failed.json", ts::read_file(report_file())));
+
+  run_report_clear();
+  run_report().final_status = "No Error";
+  run_report().exit_status = -1;
+  ASSERT_EQ(run_report_write(run_report(), logs_.path().c_str()), 0);
+  EXPECT_TRUE(ts::matches_golden("common/report/passed.json", ts::read_file(report_file())));
+}
+
+struct EscapeRow {
+  const char* name;
+  const char* text;
+  const char* json;
+};
+
+const EscapeRow kEscapes[] = {
+    {"quote_and_backslash", "-trc \"C:\\x\"", R"("-trc \"C:\\x\"")"},
+    {"controls_and_del", "a\nb\x01\x1f\x7f", R"("a\u000ab\u0001\u001f\u007f")"},
+    {"valid_utf8_kept", "\xc3\xa4 \xe2\x82\xac \xf0\x9f\x98\x80",
+     "\"\xc3\xa4 \xe2\x82\xac \xf0\x9f\x98\x80\""},
+    {"stray_continuation", "a\x80z", R"("a\u0080z")"},
+    {"latin1_byte", "\xe4x", R"("\u00e4x")"},
+    {"cut_at_the_end", "x\xe2\x82", R"("x\u00e2\u0082")"},
+    {"overlong", "\xc0\xaf", R"("\u00c0\u00af")"},
+    {"surrogate", "\xed\xa0\x80", R"("\u00ed\u00a0\u0080")"},
+    {"past_u10ffff", "\xf4\x90\x80\x80", R"("\u00f4\u0090\u0080\u0080")"},
+    {"invalid_lead", "\xf8\xff", R"("\u00f8\u00ff")"},
+};
+
+class EscapeTest : public ReportFileTest, public testing::WithParamInterface<EscapeRow> {};
+
+TEST_P(EscapeTest, OptionsLine) {
+  std::snprintf(run_report().options, sizeof run_report().options, "%s", GetParam().text);
+  ASSERT_EQ(run_report_write(run_report(), logs_.path().c_str()), 0);
+  const std::string file = ts::read_file(report_file());
+  const size_t at = file.find("\n  \"options\": ") + 14;
+  EXPECT_EQ(file.substr(at, file.find(",\n", at) - at), GetParam().json);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, EscapeTest, testing::ValuesIn(kEscapes),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A link planted at the name is replaced; the file it points to keeps its text.
+TEST_F(ReportFileTest, LinkAtTheNameIsReplaced) {
+  ts::TempDir elsewhere;
+  ts::write_file(elsewhere.file("target"), "keep");
+  fs::create_symlink(elsewhere.file("target"), report_file());
+  ASSERT_EQ(run_report_write(run_report(), logs_.path().c_str()), 0);
+  EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(report_file())));
+  EXPECT_EQ(ts::read_file(elsewhere.file("target")), "keep");
+}
+
+TEST_F(ReportFileTest, ModeIs0640WhateverTheUmask) {
+  const mode_t old = umask(077);
+  const int rc = run_report_write(run_report(), logs_.path().c_str());
+  umask(old);
+  struct stat st {};
+  ASSERT_EQ(rc, 0);
+  ASSERT_EQ(lstat(report_file().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+}
+
+// A directory the writer may not write to: as root, the write runs in a child
+// that has given up root first.
+TEST_F(ReportFileTest, UnwritableDirectoryGivesItsErrno) {
+  const std::string dir = logs_.file("ro");
+  fs::create_directory(dir);
+  chmod(logs_.path().c_str(), 0755);
+  chmod(dir.c_str(), 0555);
+  int rc = -1;
+  if (geteuid() != 0) {
+    rc = run_report_write(run_report(), dir.c_str());
+  } else {
+    const pid_t child = fork();
+    if (child == 0) {
+      const bool dropped = setgid(65534) == 0 && setuid(65534) == 0;
+      _exit(dropped ? run_report_write(run_report(), dir.c_str()) : 255);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    rc = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  EXPECT_EQ(rc, EACCES);
+  EXPECT_TRUE(fs::is_empty(dir));
+}
+
+// A failure after the temporary was made (a directory at the name) takes the
+// temporary away again.
+TEST_F(ReportFileTest, FailedRenameLeavesNoTemporary) {
+  fs::create_directories(report_file() + "/inside");
+  EXPECT_EQ(run_report_write(run_report(), logs_.path().c_str()), EISDIR);
+  EXPECT_EQ(names(), std::vector<std::string>{kReportName});
+}
+
+}  // namespace
