@@ -181,15 +181,28 @@ void view_finish(ViewState* v, const std::string& error, int exit_status, Verdic
     d.error = "stream ended without a final status record at byte " + std::to_string(v->stream_end);
     d.exit_status = kExitBadStream;
   }
+  const ViewReport& report = v->report;
+  d.passed = d.passed && (!report.present || report.verdict == "passed");
   *verdict = d;
   if (v->mode == kViewJson) {
     view_verdict_json(*v, d, out);
     return;
   }
   v->live.clear();
+  for (const std::string& cell : report.cells) emit_line(v, cell, out);
+  if (report.cells_not_listed > 0) {
+    emit_line(v, "and " + std::to_string(report.cells_not_listed) + " failing cells not listed",
+              out);
+  }
+  const std::string exit_text = "exit status " + std::to_string(d.exit_status);
   // The error itself goes to standard error.
-  emit_line(v,
-            std::string("verdict: ") + (d.passed ? "passed, " : "failed, ") + d.result +
-                " (exit status " + std::to_string(d.exit_status) + ")",
-            out);
+  if (report.present && d.error.empty()) {
+    emit_line(v, "verdict: " + report.summary + " (memtest: " + d.result + ", " + exit_text + ")",
+              out);
+  } else {
+    emit_line(v,
+              std::string("verdict: ") + (d.passed ? "passed, " : "failed, ") + d.result + " (" +
+                  exit_text + ")",
+              out);
+  }
 }

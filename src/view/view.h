@@ -7,6 +7,7 @@
 #include <string>
 
 #include "common/record_reader.h"
+#include "view/view_report.h"
 
 enum ViewMode { kViewTerminal, kViewPlain, kViewJson };
 
@@ -28,13 +29,17 @@ struct ViewState {
   bool have_version = false;
   uint32_t elapsed = 0;     // elapsed seconds of the last progress record
   uint64_t stream_end = 0;  // stream offset behind the last record
+  ViewReport report;        // memtest's run report, when one was read
 };
 
 struct Verdict {
   std::string result;   // "No Error", ..., or what went wrong
   int exit_status = 0;  // what memtest-view ends with
-  bool passed = false;  // No Error, or Completed (the end of a timed run)
-  std::string error;    // the stream error, "" when the stream was whole
+  // No Error, or Completed (the end of a timed run), and a run report, when
+  // there is one, that found nothing either: corrected errors or a memory
+  // error it saw are no clean pass whatever memtest's status says.
+  bool passed = false;
+  std::string error;  // the stream error, "" when the stream was whole
 };
 
 // The name of a final status code ("No Error", "Canceled", ...), "" when the
@@ -46,7 +51,9 @@ const char* status_name(uint32_t status);
 std::string view_record(ViewState* v, const ProtocolRecord& r, std::string* out);
 // The verdict: from the last status record when memtest's own exit status is
 // not known (exit_status < 0: the stream came through a pipe), else memtest's.
-// error is the stream error or "". Sets *verdict and appends its output.
+// error is the stream error or "". Sets *verdict and appends its output: the
+// failing cells of the run report, then the verdict line, which shows the
+// report's summary when there is a report.
 void view_finish(ViewState* v, const std::string& error, int exit_status, Verdict* verdict,
                  std::string* out);
 // s without the blanks that pad it on the right.

@@ -95,5 +95,11 @@ void view_verdict_json(const ViewState& v, const Verdict& verdict, std::string* 
   j["elapsed"] = v.elapsed;
   j["records"] = v.records;
   if (!verdict.error.empty()) j["error"] = verdict.error;
+  if (v.report.present) {
+    j["report_verdict"] = v.report.verdict;
+    j["summary"] = v.report.summary;
+  }
   emit(j, out);
+  // The report as memtest wrote it, already one line of JSON.
+  if (v.report.present) *out += "{\"report\":" + v.report.json + "}\n";
 }

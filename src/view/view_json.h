@@ -1,5 +1,5 @@
 // memtest-view for scripts: one JSON object per record and a final verdict
-// object, one per line.
+// object, one per line; after it {"report": ...} when a run report was read.
 #pragma once
 
 #include <string>

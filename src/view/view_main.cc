@@ -13,14 +13,17 @@
 
 #include "view/view.h"
 #include "view/view_json.h"
+#include "view/view_report.h"
 
 namespace {
 
 constexpr char kUsage[] =
-    "usage: memtest | memtest-view [--json | --plain]\n"
-    "       memtest-view [--json | --plain] -- memtest OPTIONS...\n"
+    "usage: memtest | memtest-view [--json | --plain] [--report FILE]\n"
+    "       memtest-view [--json | --plain] [--report FILE] -- memtest OPTIONS...\n"
     "Shows memtest's record stream: a live progress line on a terminal, plain lines\n"
     "elsewhere (--plain forces them), one JSON object per record with --json.\n"
+    "The run report FILE, or the one memtest run here writes in its trace directory,\n"
+    "adds its failing cells and its summary to the verdict.\n"
     "Ends with memtest's exit status; reading a pipe, with the one its final status\n"
     "implies: No Error 1, Completed 1, Canceled 2, Error Ended 0, Aborted 255.\n"
     "A stream that cannot be read to its end gives 3.\n";
@@ -88,12 +91,15 @@ int terminal_width() {
 int main(int argc, char** argv) {
   bool json = false, plain = false;
   char** command = nullptr;
+  std::string report_file;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--json") {
       json = true;
     } else if (arg == "--plain") {
       plain = true;
+    } else if (arg == "--report" && i + 1 < argc) {
+      report_file = argv[++i];
     } else if (arg == "-h" || arg == "--help") {
       write_all(STDOUT_FILENO, kUsage);
       return 0;
@@ -120,6 +126,13 @@ int main(int argc, char** argv) {
   sigaction(SIGINT, &sa, nullptr);
   sigaction(SIGTERM, &sa, nullptr);
   signal(SIGPIPE, SIG_IGN);
+
+  // The report of a memtest run here: only one written after its start
+  // counts, never one an earlier run left in the same directory.
+  const std::string found = command != nullptr && report_file.empty() ? report_path(command) : "";
+  ReportAge age;
+  age.started = file_clock_now();
+  age.before = file_stamp(found);
 
   int fd = STDIN_FILENO;
   const pid_t child = command != nullptr ? start_child(command, &fd) : -1;
@@ -190,6 +203,12 @@ int main(int argc, char** argv) {
       for (; forwarded < g_interrupts; ++forwarded) kill(child, SIGINT);
     }
     exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+  const std::string report = report_file.empty() ? found : report_file;
+  std::string report_error;
+  if (!report.empty() && report_load(report, report_file.empty() ? &age : nullptr, &v.report,
+                                     &report_error) == ReportLoad::kBad) {
+    write_all(STDERR_FILENO, "memtest-view: report " + report + ": " + report_error + "\n");
   }
   Verdict verdict;
   std::string out;

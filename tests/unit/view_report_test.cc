@@ -1,0 +1,140 @@
+// memtest-view and the run report: where memtest puts it, which one counts,
+// and what the verdict makes of it.
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "fixture.h"
+#include "view/view.h"
+#include "view/view_report.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr char kCorrected[] =
+    R"({"format": "memtest-run-report/1", "verdict": "corrected-errors", )"
+    R"("summary": "passed, but 12 corrected errors on DIMM DIMM_A1 during the run", )"
+    R"("failing_cells": [], "cells_not_listed": 0})";
+
+class ViewReportTest : public ut::MemtestTest {
+ protected:
+  std::string report_file() const { return logs_.file("memot_report.json"); }
+  ReportLoad load(const ReportAge* age) {
+    error_.clear();
+    return report_load(report_file(), age, &report_, &error_);
+  }
+  ViewReport report_;
+  std::string error_;
+};
+
+// The report memtest writes, as tests/golden/common/report/failed.json holds it.
+TEST_F(ViewReportTest, CellsOfAReportMemtestWrote) {
+  fs::copy_file(ts::test_dir() + "/golden/common/report/failed.json", report_file());
+  ASSERT_EQ(load(nullptr), ReportLoad::kRead);
+  EXPECT_EQ(report_.verdict, "memory-error");
+  EXPECT_EQ(report_.summary,
+            "failed: 4 memory errors at physical address 0x12345008 (DIMM DIMM_A1)");
+  EXPECT_EQ(report_.cells,
+            (std::vector<std::string>{
+                "failing cell: MSCAN Ref No. 1 at 0xf7a01008, physical address 0x12345008 (DIMM "
+                "DIMM_A1), expected 0x00000000ffffffff, read 0x00000000fffffffe, page offlined",
+                "failing cell: machine check at 0xf7a03000, physical address unknown (hidden "
+                "(needs CAP_SYS_ADMIN)), poisoned, offline failed: Device or resource busy"}));
+  EXPECT_EQ(report_.cells_not_listed, 2u);
+  EXPECT_EQ(report_.json.substr(0, 42), R"({"format":"memtest-run-report/1","host":"t)");
+}
+
+TEST_F(ViewReportTest, SomethingElseAtTheNameIsNoReport) {
+  ts::write_file(report_file(), R"({"format": "memtest-run-report/10", "verdict": "passed"})");
+  EXPECT_EQ(load(nullptr), ReportLoad::kBad);
+  EXPECT_EQ(error_, "not a memtest run report");
+  ts::write_file(report_file(), "{\"format\": \"memtest-run-report/1\"");
+  EXPECT_EQ(load(nullptr), ReportLoad::kBad);
+  EXPECT_FALSE(report_.present);
+}
+
+// Only a report written after the start counts: not the one that was there,
+// not one stamped before the start, not a link; no report at all is no error.
+TEST_F(ViewReportTest, OnlyAReportOfThisRun) {
+  ReportAge age;
+  age.started = file_clock_now();
+  EXPECT_EQ(load(&age), ReportLoad::kNone);
+  ts::write_file(report_file(), kCorrected);
+  age.before = file_stamp(report_file());
+  EXPECT_EQ(load(&age), ReportLoad::kNone);
+  ts::write_file(report_file() + ".new", kCorrected);
+  fs::rename(report_file() + ".new", report_file());
+  EXPECT_EQ(load(&age), ReportLoad::kRead);
+  age.started.tv_sec += 2;
+  EXPECT_EQ(load(&age), ReportLoad::kNone);
+  fs::remove(report_file());
+  fs::create_symlink(ts::test_dir() + "/golden/common/report/failed.json", report_file());
+  age.started.tv_sec -= 2;
+  EXPECT_EQ(load(&age), ReportLoad::kBad);
+  EXPECT_EQ(load(nullptr), ReportLoad::kRead);
+}
+
+// A report that saw corrected errors: the summary is the verdict line, and
+// memtest's No Error does not make it a pass.
+TEST_F(ViewReportTest, CorrectedErrorsAreNoCleanPass) {
+  ts::write_file(report_file(), kCorrected);
+  ViewState v;
+  v.have_status = true;
+  v.status.status = 1;
+  ASSERT_EQ(report_load(report_file(), nullptr, &v.report, &error_), ReportLoad::kRead);
+  Verdict verdict;
+  std::string out;
+  view_finish(&v, "", -1, &verdict, &out);
+  EXPECT_FALSE(verdict.passed);
+  EXPECT_EQ(verdict.exit_status, 1);
+  EXPECT_EQ(out,
+            "verdict: passed, but 12 corrected errors on DIMM DIMM_A1 during the run (memtest: No "
+            "Error, exit status 1)\n");
+  v.mode = kViewJson;
+  out.clear();
+  view_finish(&v, "", -1, &verdict, &out);
+  EXPECT_NE(out.find(R"("passed":false)"), std::string::npos) << out;
+  EXPECT_TRUE(out.ends_with("}\n{\"report\":" + v.report.json + "}\n")) << out;
+}
+
+struct PathRow {
+  const char* name;
+  const char* args;
+  const char* vyk_log;  // nullptr: unset
+  const char* vyk_data;
+  const char* dir;  // where the report is; "" none
+};
+
+const PathRow kPaths[] = {
+    {"trc", "-dev MEM -trc /logs -path /data", "/env", "/vdata", "/logs"},
+    {"quotes_dropped_last_wins", R"(-trc /x -TRC "\"/lo\"g\"")", nullptr, "/vdata", "/log"},
+    {"value_taken_whatever_it_is", "-trc /x -dev -trc", nullptr, "/vdata", "/x"},
+    {"no_value_no_run", "-dev MEM -trc", nullptr, "/vdata", ""},
+    {"too_long_refused", "-trc /{l*260}", nullptr, "/vdata", ""},
+    {"vyk_log", "-dev MEM -path /data", "/env", "/vdata", "/env"},
+    {"empty_vyk_log_unset", "-dev MEM -path /data", "", "/vdata", "/data"},
+    {"vyk_data", "-dev MEM", nullptr, "/vdata", "/vdata"},
+    {"nothing", "-dev MEM", nullptr, "", ""},
+};
+
+class ReportPathTest : public ut::MemtestTest, public testing::WithParamInterface<PathRow> {};
+
+TEST_P(ReportPathTest, WhereMemtestWritesIt) {
+  const PathRow& row = GetParam();
+  for (auto [name, value] : {std::pair{"VYK_log", row.vyk_log}, {"VYK_data", row.vyk_data}}) {
+    if (value != nullptr) setenv(name, value, 1);
+    if (value == nullptr) unsetenv(name);
+  }
+  ut::Args args(ts::expand(row.args));
+  const std::string path = report_path(args.argv());
+  unsetenv("VYK_log");
+  unsetenv("VYK_data");
+  EXPECT_EQ(path, row.dir[0] == '\0' ? "" : std::string(row.dir) + "/memot_report.json");
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, ReportPathTest, testing::ValuesIn(kPaths),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
