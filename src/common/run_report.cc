@@ -98,12 +98,13 @@ void gather_growth(const RunReport& r, Growth* g) {
   for (uint32_t i = 0; i < g->n; ++i) {
     const char* mc = g->counters[i].now.mc;
     bool seen = false;
-    for (uint32_t j = 0; j < i; ++j) seen = seen || strcmp(g->counters[j].now.mc, mc) == 0;
+    for (uint32_t j = 0; j < i; ++j)
+      seen = seen || strncmp(g->counters[j].now.mc, mc, sizeof g->counters[j].now.mc) == 0;
     if (seen) continue;
     uint64_t ce_own = 0, ue_own = 0, ce_dimms = 0, ue_dimms = 0;
     for (uint32_t j = 0; j < g->n; ++j) {
       const EdacGrowth& c = g->counters[j];
-      if (strcmp(c.now.mc, mc) != 0) continue;
+      if (strncmp(c.now.mc, mc, sizeof c.now.mc) != 0) continue;
       const bool own = c.now.dimm[0] == '\0';
       (own ? ce_own : ce_dimms) += c.ce_delta;
       (own ? ue_own : ue_dimms) += c.ue_delta;
