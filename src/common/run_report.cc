@@ -65,21 +65,6 @@ void add_hex(Text* t, uint64_t v) {
   add(t, digits(v, 16, 1, buf));
 }
 
-// The text of a PhysStatus, as the trace shows it.
-const char* location_text(PhysStatus status) {
-  switch (status) {
-    case PhysStatus::kLocated:
-      return "located";
-    case PhysStatus::kHidden:
-      return "hidden (needs CAP_SYS_ADMIN)";
-    case PhysStatus::kNotPresent:
-      return "not present";
-    case PhysStatus::kUnreadable:
-      return "unreadable";
-  }
-  return "unknown";
-}
-
 // The EDAC counters that grew during the run, with the run's totals. A DIMM's
 // errors are also in its controller's totals, so a controller counts once:
 // its own total, or the sum of its DIMMs when that is larger (a controller
@@ -433,7 +418,7 @@ void write_cell(Writer& w, const FailingCell& c) {
   key(w, "page_frame");
   number_or_null(w, located, c.where.pfn);
   key(w, "location");
-  text(w, location_text(c.where.status));
+  text(w, phys_status_text(c.where.status));
   key(w, "poisoned");
   boolean(w, c.where.poisoned);
   key(w, "expected");

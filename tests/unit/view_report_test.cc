@@ -36,12 +36,14 @@ TEST_F(ViewReportTest, CellsOfAReportMemtestWrote) {
   EXPECT_EQ(report_.verdict, "memory-error");
   EXPECT_EQ(report_.summary,
             "failed: 4 memory errors at physical address 0x12345008 (DIMM DIMM_A1)");
-  EXPECT_EQ(report_.cells,
-            (std::vector<std::string>{
-                "failing cell: MSCAN Ref No. 1 at 0xf7a01008, physical address 0x12345008 (DIMM "
-                "DIMM_A1), expected 0x00000000ffffffff, read 0x00000000fffffffe, page offlined",
-                "failing cell: machine check at 0xf7a03000, physical address unknown (hidden "
-                "(needs CAP_SYS_ADMIN)), poisoned, offline failed: Device or resource busy"}));
+  EXPECT_EQ(
+      report_.cells,
+      (std::vector<std::string>{
+          "failing cell: MSCAN Ref No. 1 at 0xf7a01008, physical address 0x12345008 (DIMM "
+          "DIMM_A1), expected 0x00000000ffffffff, read 0x00000000fffffffe, page offlined",
+          "failing cell: machine check at 0xf7a03000, physical address unknown (hidden (the "
+          "kernel shows page frames only to CAP_SYS_ADMIN)), poisoned, offline failed: Device or "
+          "resource busy"}));
   EXPECT_EQ(report_.cells_not_listed, 2u);
   EXPECT_EQ(report_.json.substr(0, 42), R"({"format":"memtest-run-report/1","host":"t)");
 }
