@@ -22,7 +22,6 @@ class ViewReportTest : public ut::MemtestTest {
  protected:
   std::string report_file() const { return logs_.file("memot_report.json"); }
   ReportLoad load(const ReportAge* age) {
-    error_.clear();
     return report_load(report_file(), age, &report_, &error_);
   }
   ViewReport report_;
@@ -101,12 +100,10 @@ TEST_F(ViewReportTest, CorrectedErrorsAreNoCleanPass) {
   EXPECT_TRUE(out.ends_with("}\n{\"report\":" + v.report.json + "}\n")) << out;
 }
 
+// Arguments, $VYK_log and $VYK_data (nullptr: unset), and the directory of
+// the report ("": none).
 struct PathRow {
-  const char* name;
-  const char* args;
-  const char* vyk_log;  // nullptr: unset
-  const char* vyk_data;
-  const char* dir;  // where the report is; "" none
+  const char *name, *args, *vyk_log, *vyk_data, *dir;
 };
 
 const PathRow kPaths[] = {
