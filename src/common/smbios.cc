@@ -27,6 +27,7 @@ constexpr size_t kMapExtLength = 0x23;  // a structure with the extended address
 constexpr uint32_t kUseExtended = 0xFFFFFFFF;
 // Memory Device (type 17).
 constexpr size_t kHandle = 0x02;         // word, any structure's own handle
+constexpr size_t kDeviceSize = 0x0C;     // word, 0: no device installed
 constexpr size_t kDeviceLocator = 0x10;  // string number
 constexpr size_t kBankLocator = 0x11;    // string number
 
@@ -155,5 +156,16 @@ bool smbios_dimm_of(uint64_t phys, char* out, size_t size) {
       if (load_le(raw, kHandle, 2) == device) return dimm_name(raw, out, size);
     }
   }
-  return false;
+  if (!entries.mapped.empty()) return false;
+  // Firmware without mapped-address structures (newer SMBIOS versions leave
+  // them out): the address can only be in the one device installed, when
+  // there is exactly one.
+  int installed = 0;
+  Raw only;
+  for (const std::string& dev : entries.devices) {
+    if (!read_raw(dev, &raw) || !formatted(raw, kMemoryDevice, kBankLocator + 1)) continue;
+    if (load_le(raw, kDeviceSize, 2) == 0) continue;
+    if (++installed == 1) only = raw;
+  }
+  return installed == 1 && dimm_name(only, out, size);
 }

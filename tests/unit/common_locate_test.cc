@@ -56,6 +56,7 @@ std::string memory_device(uint16_t handle, char device_no, char bank_no,
   s[0] = 17;
   s[1] = 0x28;
   set(&s, 2, handle, 2);
+  set(&s, 0x0C, 8192, 2);  // MiB installed
   s[0x10] = device_no;
   s[0x11] = bank_no;
   return s + strings + '\0';
@@ -218,6 +219,14 @@ TEST_F(SmbiosTest, TruncatedStructures) {
   EXPECT_EQ(dimm_of(0x100000000), "(none)");
   raw("17-0").resize(0x28 + 4);  // cut inside the strings
   EXPECT_EQ(dimm_of(0x1000), "(none)");
+}
+
+TEST_F(SmbiosTest, WithoutMappedRangesOnlyTheOneInstalledDeviceIsNamed) {
+  ut::world().files.erase(std::string(kDmi) + "20-0/raw");
+  ut::world().files.erase(std::string(kDmi) + "20-1/raw");
+  EXPECT_EQ(dimm_of(0x1000), "(none)");  // two devices installed
+  set(&raw("17-1"), 0x0C, 0, 2);         // an empty slot
+  EXPECT_EQ(dimm_of(0x1000), "NODE 0 DIMM_A1");
 }
 
 TEST_F(SmbiosTest, NameIsCutToTheBuffer) {
