@@ -1,6 +1,7 @@
 // Unit access to the test buffer and the compare that reports mismatches.
 #include "algorithms/buffer_access.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -8,6 +9,7 @@
 #include "algorithms/error_disp.h"
 #include "algorithms/pattern.h"
 #include "common/logfile.h"
+#include "common/run_findings.h"
 #include "common/test_inf.h"
 #include "state/memstruct.h"
 
@@ -124,12 +126,22 @@ uint32_t VykTp2CompareBuffer(const void* actual, const void* expected, uint32_t 
   Error_Details.compare_length = length;
   Error_Details.data_width = 32;
   Error_Details.mismatch_offset = index;
+  FailingCell cell;
+  cell.kind = CellKind::kCompare;
+  cell.ref_no = ref_no;
+  std::snprintf(cell.algorithm, sizeof cell.algorithm, "%s", algorithm_of_ref_no(ref_no));
+  cell.buffer = reinterpret_cast<uintptr_t>(buffer);
+  cell.offset = unit_offset;
+  cell.vaddr = reinterpret_cast<uintptr_t>(at(buffer, unit_offset + index));
+  std::memcpy(&cell.expected, e, std::min<uint32_t>(length, 8));
+  std::memcpy(&cell.actual, a, std::min<uint32_t>(length, 8));
+  findings_cell(&cell);
   VykTp2MemErrorDisp(&Error_Details);
   return kRcCompare;
 }
 
 uint32_t report_machine_check(const void* buffer, uint64_t offset, uint32_t ref_no,
-                              const char* /*algorithm*/) {
+                              const char* algorithm) {
   // The poisoned page cannot be read: the detail lines show zero words for
   // both the expected and the actual data (BMOVE's lines show 40 bytes).
   static const unsigned char kNoData[40] = {};
@@ -148,6 +160,14 @@ uint32_t report_machine_check(const void* buffer, uint64_t offset, uint32_t ref_
   Error_Details.actual_data = kNoData;
   Error_Details.compare_length = 8;
   Error_Details.data_width = 32;
+  FailingCell cell;
+  cell.kind = CellKind::kMachineCheck;
+  cell.ref_no = ref_no;
+  std::snprintf(cell.algorithm, sizeof cell.algorithm, "%s", algorithm);
+  cell.buffer = reinterpret_cast<uintptr_t>(buffer);
+  cell.offset = offset;
+  cell.vaddr = reinterpret_cast<uintptr_t>(at(buffer, offset));
+  findings_cell(&cell);
   VykTp2MemErrorDisp(&Error_Details);
   return kRcCompare;
 }

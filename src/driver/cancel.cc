@@ -13,6 +13,7 @@
 #include "algorithms/pattern.h"
 #include "common/logfile.h"
 #include "common/platform.h"
+#include "common/run_findings.h"
 #include "common/transmit.h"
 #include "driver/chunk.h"
 #include "progress/progress.h"
@@ -201,6 +202,7 @@ void finish_cancel(bool test_stopped) {
   printfx(kPfTraceText, "_Cancel() Ex_dwDebug_TKind=0x%08x%08x\n",
           static_cast<unsigned>(tkind >> 32), static_cast<unsigned>(tkind));
   transmit_status(kStatusCanceled, 0, 0, nullptr);
+  findings_run_end("Canceled", 2, nullptr);
   std::fflush(nullptr);
   // A replaced end of the process may come back; the process ends all the same.
   platform().end_process(2);

@@ -18,6 +18,7 @@
 #include "common/options.h"
 #include "common/platform.h"
 #include "common/result_list.h"
+#include "common/run_findings.h"
 #include "common/test_inf.h"
 #include "common/transmit.h"
 #include "driver/cancel.h"
@@ -126,11 +127,19 @@ void report_fatal_fault(const GuardFault& fault) {
   printfx(kPfTraceText, "memtest  fatal fault: %s\n", details.function_name);
   VykTp2MemErrorDisp(&details);
   final_report(static_cast<int32_t>(kRcSyscall));
+  findings_run_end("Aborted", static_cast<int>(kRcSyscall & 0xFF), details.function_name);
   std::fflush(nullptr);
   // The exit status main would give for the same result.
   const int status = static_cast<int>(kRcSyscall & 0xFF);
   platform().end_process(status);
   _exit(status);
+}
+
+// The final status a result ends with, for the run report: as final_report
+// sends it (a memory error at level 1 to 3 sends none and ends Error Ended).
+const char* final_status_name(int32_t r) {
+  if (r == static_cast<int32_t>(kRcOk)) return execute_time_used == 1 ? "Completed" : "No Error";
+  return (Ex_error_list_level.load() & kAbortListKind) != 0 ? "Aborted" : "Error Ended";
 }
 
 }  // namespace
@@ -173,6 +182,8 @@ int memtest_main(int argc, char** argv) {
   printfx(kPfTraceText, "main()  memtest_exec() return=%d\n", r);
   if (!memtest_claim_end()) park_forever();
   final_report(r);
+  // A start-up failure (-1) never began a test: it has no report.
+  if (r != -1) findings_run_end(final_status_name(r), r & 0xFF, nullptr);
   return r;
 }
 
@@ -204,6 +215,7 @@ int32_t memtest_exec(int argc, char** argv) {
   VykTp2MemStruct.param = &ParamStruct;
   Ex_MemStruct = &VykTp2MemStruct;
   printfx(kPfTraceMsg, "Ixx07", "Memory Test");
+  findings_run_start(argc, argv);
 
   // The pre-scan gives 4 when it saw a cancel, which owns the end of the
   // process: the test thread stops here.

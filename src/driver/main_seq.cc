@@ -14,6 +14,7 @@
 #include "algorithms/moving_inversion.h"
 #include "algorithms/mscan.h"
 #include "common/logfile.h"
+#include "common/run_findings.h"
 #include "common/test_inf.h"
 #include "driver/cancel.h"
 #include "driver/chunk.h"
@@ -268,6 +269,7 @@ PassEnd run_sweeps(VykTp2MemStruct_t* ctl, uint64_t* counters, uint64_t* done, u
 
       const uint16_t algo = ctl->algo_no.load();
       if (algo == kAlgoPmem) {
+        findings_pmem_read();
         *r = VykTp2PMEMRead(chunk64, counters, ctl, &done[kImoveIndex]);
         printfx(kPfTraceText, "_NonPSE36MemoryTest()  PMEM read done..=0x%llx\n",
                 static_cast<unsigned long long>(Ex_dwlDebug_MSize.load()));
@@ -293,6 +295,7 @@ PassEnd run_sweeps(VykTp2MemStruct_t* ctl, uint64_t* counters, uint64_t* done, u
         return PassEnd::kAbort;
       }
       if (call.ran) {
+        findings_chunk_tested(algo, chunk, chunk_size);
         const unsigned byte = algo - kAlgoMscan;
         count_call(counters, byte);
         if (param.wTestMode != kTestWhole && *r == kRcOk &&

@@ -10,7 +10,7 @@
 
 #include "common/area.h"
 #include "common/msgtbl.h"
-#include "common/run_report.h"
+#include "common/run_findings.h"
 #include "common/transmit.h"
 #include "progress/progress.h"
 
@@ -143,7 +143,7 @@ void reset_state() {
   run_state_clear();
   pmem_state_clear();
   progress_state_clear();
-  run_report_clear();
+  findings_clear();
 }
 
 }  // namespace
