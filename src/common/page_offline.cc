@@ -15,17 +15,16 @@ namespace {
 
 constexpr char kSoftOfflinePath[] = "/sys/devices/system/memory/soft_offline_page";
 constexpr char kMeminfoPath[] = "/proc/meminfo";
-constexpr std::string_view kCorruptedKey = "HardwareCorrupted:";
 
 int errno_or_eio() {
   return errno != 0 ? errno : EIO;
 }
 
 // "HardwareCorrupted:     123 kB": the number, or -1 when the line is not
-// that one or not in that form.
-int64_t corrupted_kib(std::string_view line) {
-  if (!line.starts_with(kCorruptedKey)) return -1;
-  line.remove_prefix(kCorruptedKey.size());
+// the key's or not in that form.
+int64_t line_kib(std::string_view line, std::string_view key) {
+  if (!line.starts_with(key)) return -1;
+  line.remove_prefix(key.size());
   while (line.starts_with(' ')) line.remove_prefix(1);
   int64_t kib = -1;
   const auto [end, ec] = std::from_chars(line.data(), line.data() + line.size(), kib);
@@ -53,6 +52,10 @@ int page_soft_offline(uint64_t phys) {
 }
 
 int64_t meminfo_hardware_corrupted_kib() {
+  return meminfo_kib("HardwareCorrupted:");
+}
+
+int64_t meminfo_kib(std::string_view key) {
   PlatformFile f(kMeminfoPath, O_RDONLY);
   if (f.fd() < 0) return -1;
   // Line by line through a small buffer; a line too long for it is not the
@@ -68,8 +71,8 @@ int64_t meminfo_hardware_corrupted_kib() {
     offset += static_cast<uint64_t>(n);
     for (ssize_t i = 0; i < n; ++i) {
       if (piece[i] == '\n') {
-        if (!cut && std::string_view(line, len).starts_with(kCorruptedKey)) {
-          return corrupted_kib(std::string_view(line, len));
+        if (!cut && std::string_view(line, len).starts_with(key)) {
+          return line_kib(std::string_view(line, len), key);
         }
         len = 0;
         cut = false;

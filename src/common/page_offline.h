@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 // Asks the kernel to soft-offline the page that holds the physical address
 // phys: it moves the page's data elsewhere and stops using the frame (needs
@@ -14,3 +15,6 @@ int page_soft_offline(uint64_t phys);
 // or offlined after hardware errors. -1 when the file cannot be read or has
 // no such line.
 int64_t meminfo_hardware_corrupted_kib();
+// The amount of the /proc/meminfo line that begins with key (with its
+// colon: "MemAvailable:"), in KiB; -1 as above.
+int64_t meminfo_kib(std::string_view key);

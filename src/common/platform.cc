@@ -133,6 +133,8 @@ constexpr Platform kSystemPlatform{
     &chunk_heap_alloc,
     &heap_free,
     &heap_alloc,
+    &::mlock,
+    &::munlock,
     &write_stdout,
     &_exit,
     &memtest_claim_end,

@@ -39,6 +39,9 @@ struct Platform {
   void* (*chunk_alloc)(size_t size);
   void (*chunk_free)(void* chunk);
   void* (*text_alloc)(size_t size);
+  // Keeps a block in RAM (mlock) and lets it go again: 0, or -1 and errno.
+  int (*lock_memory)(const void* block, size_t size);
+  int (*unlock_memory)(const void* block, size_t size);
   // One whole record to standard output.
   void (*write_record)(const char* data, size_t len);
   // The end of the process: _exit. Should it return (only a replaced one

@@ -16,6 +16,7 @@
 #include "common/run_findings.h"
 #include "common/transmit.h"
 #include "driver/chunk.h"
+#include "driver/cover.h"
 #include "progress/progress.h"
 #include "state/final_status.h"
 #include "state/memstruct.h"
@@ -177,6 +178,11 @@ void finish_cancel(bool test_stopped) {
               static_cast<unsigned>(reinterpret_cast<uintptr_t>(chunk)),
               Ex_Committed_dwSize.load());
       Ex_lpCommittedBuffer = nullptr;
+    }
+    if (cover_held() != 0) {
+      printfx(kPfTraceText, "_Cancel()  Cover chunks Free(count=%llu)\n",
+              static_cast<unsigned long long>(cover_held()));
+      cover_release();
     }
     if (lpTempString != nullptr || bpPtnData != nullptr) {
       std::free(lpTempString);

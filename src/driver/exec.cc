@@ -22,6 +22,7 @@
 #include "common/test_inf.h"
 #include "common/transmit.h"
 #include "driver/cancel.h"
+#include "driver/cover.h"
 #include "driver/fault_guard.h"
 #include "driver/main_seq.h"
 #include "params/prescan.h"
@@ -216,6 +217,7 @@ int32_t memtest_exec(int argc, char** argv) {
   Ex_MemStruct = &VykTp2MemStruct;
   printfx(kPfTraceMsg, "Ixx07", "Memory Test");
   findings_run_start(argc, argv);
+  cover_setup(argc, argv);
 
   // The pre-scan gives 4 when it saw a cancel, which owns the end of the
   // process: the test thread stops here.

@@ -18,6 +18,7 @@
 #include "common/test_inf.h"
 #include "driver/cancel.h"
 #include "driver/chunk.h"
+#include "driver/cover.h"
 #include "driver/fault_guard.h"
 #include "params/parse_param.h"
 #include "pmem/pmem_read.h"
@@ -261,6 +262,14 @@ PassEnd run_sweeps(VykTp2MemStruct_t* ctl, uint64_t* counters, uint64_t* done, u
   const uint64_t chunks = chunk64 == 0 ? 0 : param.dwSize / chunk64;
 
   const SweepPlan plan = sweep_plan(param, sel);
+  // Cover mode: every chunk of the pass is taken before the first sweep and
+  // held to the end of the pass (the caller gives them back).
+  const bool cover = cover_mode() && plan.first != kAlgoPmem && chunks > 0;
+  if (cover && cover_take(chunks, chunk_size) != kRcOk) {
+    report_alloc_failure(chunk_size);
+    *r = kRcSyscall;
+    return PassEnd::kAbort;
+  }
   ctl->algo_no.store(plan.first);
   for (uint32_t s = 0; s < plan.count; ++s) {
     const uint64_t sweep_start = memtest_GetTickCount();
@@ -276,14 +285,17 @@ PassEnd run_sweeps(VykTp2MemStruct_t* ctl, uint64_t* counters, uint64_t* done, u
         return PassEnd::kFinish;
       }
 
-      uint32_t status = 0;
-      void* chunk = VykTp2GetMemoryChunk(chunk_size, &status);
-      if (status != kRcOk) {
-        report_alloc_failure(chunk_size);
-        *r = status;
-        return PassEnd::kAbort;
+      void* chunk = cover ? cover_chunk(c) : nullptr;
+      if (!cover) {
+        uint32_t status = 0;
+        chunk = VykTp2GetMemoryChunk(chunk_size, &status);
+        if (status != kRcOk) {
+          report_alloc_failure(chunk_size);
+          *r = status;
+          return PassEnd::kAbort;
+        }
+        hold_chunk(chunk, chunk_size);
       }
-      hold_chunk(chunk, chunk_size);
 
       AlgorithmCall call{algo, kind, chunk, chunk_size, ctl, done, sel, r, false};
       GuardFault fault;
@@ -291,7 +303,12 @@ PassEnd run_sweeps(VykTp2MemStruct_t* ctl, uint64_t* counters, uint64_t* done, u
       if (!returned || fault_take_pending(&fault)) {
         count_call(counters, algo - kAlgoMscan);
         *r = report_test_fault(fault, algo, chunk, chunk_size);
-        abandon_chunk();
+        if (cover) {
+          cancel_checkpoint();
+          cover_abandon(c);
+        } else {
+          abandon_chunk();
+        }
         return PassEnd::kAbort;
       }
       if (call.ran) {
@@ -306,7 +323,11 @@ PassEnd run_sweeps(VykTp2MemStruct_t* ctl, uint64_t* counters, uint64_t* done, u
 
       // A failing algorithm may have been stopped by a cancel; the checkpoint
       // in release_chunk keeps this thread off the chunk the cancel gives back.
-      release_chunk();
+      if (cover) {
+        cancel_checkpoint();
+      } else {
+        release_chunk();
+      }
       if (*r != kRcOk) return PassEnd::kAbort;
 
       if (time_limit_over(run_time_limit(), Ex_Prev_MSec)) {
@@ -324,7 +345,12 @@ uint32_t VykTp2NonPSE36MemoryTest(VykTp2MemStruct_t* ctl, uint64_t* counters, ui
                                   uint8_t* sel, uint32_t pattern_pass) {
   Error_Details = Error_Details_t{};
   uint32_t r = kRcOk;
-  if (run_sweeps(ctl, counters, done, sel, &r) == PassEnd::kAbort) return r;
+  const PassEnd end = run_sweeps(ctl, counters, done, sel, &r);
+  // Whatever ended the pass, the chunks it held go back now (a cancel stops
+  // this thread first and gives them back itself).
+  cancel_checkpoint();
+  cover_release();
+  if (end == PassEnd::kAbort) return r;
 
   const uint32_t level = Ex_dwTestLevel.load();
   if (level == 2 || (level == 3 && pattern_pass == 2)) {

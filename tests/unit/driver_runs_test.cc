@@ -11,6 +11,7 @@
 
 #include "driver/cancel.h"
 #include "driver/chunk.h"
+#include "driver/cover.h"
 #include "driver/exec.h"
 #include "driver/main_seq.h"
 #include "fixture.h"
@@ -90,8 +91,8 @@ INSTANTIATE_TEST_SUITE_P(Table, DriverRun,
                          testing::ValuesIn(ts::read_table_over("unit/data/driver_runs.txt", 5, 3)),
                          [](const auto& info) { return ts::row_id(info.param); });
 
-// A cancel at level 1 (the fixture's) with the progress thread running, a
-// chunk held and a parse under way: in this order the Ixx90 log record, the
+// A cancel at level 1 (the fixture's) with the progress thread running,
+// chunks held and a parse under way: in this order the Ixx90 log record, the
 // Canceled progress record (state 3) and status 2; chunk and text released,
 // the progress thread told to stop, exit status 2. The cancel claims the end
 // of the process for good, so it runs in a child.
@@ -100,6 +101,7 @@ using driverDeathTest = ut::MemtestTest;
 TEST_F(driverDeathTest, CancelTellsTheProgressThreadToStop) {
   auto cancel = [this] {
     Ex_lpCommittedBuffer = VykTp2GetMemoryChunk(0x1000, nullptr);
+    cover_take(2, 0x1000);  // a cover-mode pass's chunks too
     lpTempString = static_cast<char*>(std::malloc(2048));
     std::thread(&park_forever).detach();  // the test thread, stopped at a checkpoint
     platform_.end_process = [](int code) {

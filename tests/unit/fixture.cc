@@ -12,6 +12,7 @@
 #include "common/msgtbl.h"
 #include "common/run_findings.h"
 #include "common/transmit.h"
+#include "driver/cover.h"
 #include "progress/progress.h"
 
 namespace ut {
@@ -119,6 +120,10 @@ Platform make_fake_platform() {
   };
   p.chunk_alloc = &fake_chunk_alloc;
   p.chunk_free = &fake_chunk_free;
+  p.lock_memory = [](const void* block, size_t) { return g_world.locked.insert(block), 0; };
+  p.unlock_memory = [](const void* block, size_t) {
+    return g_world.locked.erase(block) == 1 ? 0 : (errno = ENOMEM, -1);
+  };
   p.write_record = &capture;
   p.end_process = [](int status) { g_world.ends.push_back(status); };
   p.progress_claim_end = [] { return g_world.claim_result; };
@@ -144,6 +149,7 @@ void reset_state() {
   pmem_state_clear();
   progress_state_clear();
   findings_clear();
+  cover_clear();
 }
 
 }  // namespace

@@ -38,6 +38,7 @@ struct World {
   int chunk_calls = 0, chunk_fail_at = -1;
   std::vector<uint32_t> chunk_sizes;
   std::set<void*> live_chunks;
+  std::set<const void*> locked;  // blocks kept in RAM (mlock)
   // Ends of the process asked for (their statuses), and whether the progress
   // thread may claim the end.
   std::vector<int> ends;

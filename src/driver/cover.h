@@ -1,0 +1,37 @@
+// Cover mode (keyword -cover): a pattern pass takes all the chunks of the
+// test size before its first sweep, keeps them in RAM, runs every sweep over
+// the same chunks in the usual order, and gives them back at its end.
+//
+// By default every algorithm call takes a fresh chunk and gives it back at
+// once, and the kernel hands the same few physical pages back every time: a
+// 2 GiB MSCAN visits 2 GiB but tests about 130 MiB of distinct memory. Held
+// chunks make the size a run names the memory it tests. Records, progress,
+// time checks and error lists stay as in the default mode.
+#pragma once
+
+#include <cstdint>
+
+inline constexpr const char* kCoverKeyword = "-cover";
+
+// Reads the keyword from the program arguments (exactly "-cover"; the
+// parameter parser's prefixes never take it) and traces the choice.
+void cover_setup(int argc, char** argv);
+bool cover_mode();
+
+// Takes `count` chunks of `size` bytes for a pattern pass: refuses, before
+// taking anything, when they do not fit in MemAvailable less a reserve for
+// the system; locks each one in RAM. kRcOk, or kRcSyscall with every chunk
+// given back (the caller reports the system call error).
+uint32_t cover_take(uint64_t count, uint32_t size);
+// The chunk of sweep step i.
+void* cover_chunk(uint64_t i);
+// After a fault in chunk i: it is never touched or given back again.
+void cover_abandon(uint64_t i);
+// Gives back every chunk held. Does nothing when none is. Called at the end
+// of every pattern pass, and by the cancel once the test thread has stopped.
+void cover_release();
+// The number of chunks held (the cancel traces it).
+uint64_t cover_held();
+
+// Back to the default mode with nothing held: for the tests.
+void cover_clear();
