@@ -29,7 +29,8 @@ void poison_one_page(void* chunk, size_t size) {
   const uintptr_t middle = reinterpret_cast<uintptr_t>(chunk) + size / 2;
   auto* target = reinterpret_cast<volatile char*>(middle & ~(page - 1));
   *target = 1;  // a page of its own, not the shared zero page
-  struct sigaction quiet {}, old{};
+  struct sigaction quiet {
+  }, old{};
   quiet.sa_handler = &ignore_own_signal;
   sigemptyset(&quiet.sa_mask);
   sigaction(SIGBUS, &quiet, &old);
