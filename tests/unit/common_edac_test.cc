@@ -83,20 +83,16 @@ TEST_F(EdacTest, ReadsControllersThenTheirDimmsInNumberOrder) {
             "mc1/rank0 '' 0/0\n");
 }
 
-TEST_F(EdacTest, CsrowChannelsWithoutDimmFolders) {
+// Labels come from a csrow channel's own file here; as all labels they are
+// made plain (what is not printable ASCII, quotes and backslashes: '?') and
+// cut to their field.
+TEST_F(EdacTest, CsrowChannelsWithoutDimmFoldersAndPlainLabels) {
   put("mc0/csrow0/ch0_ce_count", "2\n");
-  put("mc0/csrow0/ch0_dimm_label", "DIMM_A0\n");
+  put("mc0/csrow0/ch0_dimm_label", "A\x01\"B\\\tC\x7f\xc3\xa9Z\n");
   put("mc0/csrow1/ch1_ce_count", "1\n");
-  EXPECT_EQ(read_tree(),
-            "mc0/csrow0/ch0 'DIMM_A0' 2/0\n"
-            "mc0/csrow1/ch1 '' 1/0\n");
-}
-
-TEST_F(EdacTest, LabelsAreMadePlainAndCut) {
-  put_dimm("mc0/dimm0", 0, 0, "A\x01\"B\\\tC\x7f\xc3\xa9Z");
-  put_dimm("mc0/dimm1", 0, 0, std::string(70, 'x'));
+  put("mc0/csrow1/ch1_dimm_label", std::string(70, 'x'));
   const std::string cut(63, 'x');
-  EXPECT_EQ(read_tree(), "mc0/dimm0 'A??B??C???Z' 0/0\nmc0/dimm1 '" + cut + "' 0/0\n");
+  EXPECT_EQ(read_tree(), "mc0/csrow0/ch0 'A??B??C???Z' 2/0\nmc0/csrow1/ch1 '" + cut + "' 1/0\n");
 }
 
 TEST_F(EdacTest, MoreCountersThanFitKeepTheFirst) {
@@ -150,17 +146,12 @@ TEST_F(EdacTest, SoftOfflineRefused) {
   EXPECT_EQ(page_soft_offline(0x1000), EIO);
 }
 
-// A /proc/meminfo longer than one read, the line asked for near its end.
-std::string meminfo(const std::string& corrupted_line) {
-  std::string text;
-  for (int i = 0; i < 60; ++i) text += "Field" + std::to_string(i) + ":    1234 kB\n";
-  return text + corrupted_line + "AnonHugePages:         0 kB\n";
-}
-
 TEST_F(EdacTest, MeminfoHardwareCorrupted) {
-  world().files["/proc/meminfo"] = meminfo("");
+  // Longer than one read, with a line too long for the reader's buffer.
+  const std::string head = std::string(1100, 'x') + "\nAnonHugePages:         0 kB\n";
+  world().files["/proc/meminfo"] = head;
   EXPECT_EQ(meminfo_hardware_corrupted_kib(), -1);
-  world().files["/proc/meminfo"] = meminfo("HardwareCorrupted:    12 kB\n");
+  world().files["/proc/meminfo"] = head + "HardwareCorrupted:    12 kB\n";
   EXPECT_EQ(meminfo_hardware_corrupted_kib(), 12);
 }
 

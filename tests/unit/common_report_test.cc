@@ -39,19 +39,18 @@ TEST_P(VerdictTest, SaysWhatTheRunCameTo) {
   RunReport& r = run_report();
   r.final_status = row[0].c_str();
   std::snprintf(r.fault, sizeof r.fault, "%s", row[1] == "-" ? "" : row[1].c_str());
-  const std::vector<std::string> cells = ts::split_words(row[2]);
-  r.cell_count = static_cast<uint32_t>(std::stoul(cells.at(0)));
-  r.cells_dropped = static_cast<uint32_t>(std::stoul(cells.at(1)));
-  add_counters(&r, row[3]);
+  r.cell_count = static_cast<uint32_t>(std::stoul(row[2]));
+  r.cells_dropped = static_cast<uint32_t>(std::stoul(row[3]));
+  add_counters(&r, row[4]);
   ReportVerdict v;
   run_report_verdict(r, &v);
-  EXPECT_STREQ(v.verdict, row[4].c_str());
-  EXPECT_STREQ(v.summary, row[5].c_str());
+  EXPECT_STREQ(v.verdict, row[5].c_str());
+  EXPECT_STREQ(v.summary, row[6].c_str());
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, VerdictTest,
                          testing::ValuesIn(ts::read_table("unit/data/common_report_verdicts.txt",
-                                                          6)),
+                                                          7)),
                          [](const auto& info) { return ts::row_id(info.param); });
 
 class ReportFileTest : public ut::MemtestTest {
@@ -134,9 +133,8 @@ INSTANTIATE_TEST_SUITE_P(Table, EscapeTest, testing::ValuesIn(kEscapes),
 // A link planted at the name is replaced (the file it points to keeps its
 // text) by a file of mode 0640, whatever the umask.
 TEST_F(ReportFileTest, LinkAtTheNameReplacedByAFileOfMode0640) {
-  ts::TempDir elsewhere;
-  ts::write_file(elsewhere.file("target"), "keep");
-  fs::create_symlink(elsewhere.file("target"), report_file());
+  ts::write_file(logs_.file("target"), "keep");
+  fs::create_symlink(logs_.file("target"), report_file());
   const mode_t old = umask(077);
   const int rc = run_report_write(run_report(), logs_.path().c_str());
   umask(old);
@@ -144,7 +142,7 @@ TEST_F(ReportFileTest, LinkAtTheNameReplacedByAFileOfMode0640) {
   ASSERT_EQ(rc, 0);
   ASSERT_EQ(lstat(report_file().c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0640u);
-  EXPECT_EQ(ts::read_file(elsewhere.file("target")), "keep");
+  EXPECT_EQ(ts::read_file(logs_.file("target")), "keep");
 }
 
 // A failure after the temporary was made (a directory at the name) takes the
