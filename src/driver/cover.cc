@@ -76,10 +76,8 @@ uint32_t cover_take(uint64_t count, uint32_t size) {
   for (uint64_t i = 0; i < count; ++i) {
     uint32_t status = 0;
     void* chunk = VykTp2GetMemoryChunk(size, &status);
-    if (status != kRcOk) {
-      cover_release();
-      return kRcSyscall;
-    }
+    // What was taken so far goes back with the pass's own release.
+    if (status != kRcOk) return kRcSyscall;
     g_held.chunks.push_back(chunk);
   }
   // A chunk that cannot be locked (RLIMIT_MEMLOCK without root) is tested

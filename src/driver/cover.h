@@ -20,8 +20,9 @@ bool cover_mode();
 
 // Takes `count` chunks of `size` bytes for a pattern pass: refuses, before
 // taking anything, when they do not fit in MemAvailable less a reserve for
-// the system; locks each one in RAM. kRcOk, or kRcSyscall with every chunk
-// given back (the caller reports the system call error).
+// the system; locks each one in RAM. kRcOk, or kRcSyscall with the chunks
+// taken so far still held: the caller reports the system call error and
+// gives them back with cover_release(), as at every end of a pass.
 uint32_t cover_take(uint64_t count, uint32_t size);
 // The chunk of sweep step i.
 void* cover_chunk(uint64_t i);
