@@ -3,12 +3,13 @@
 
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
 
 #include "algorithms/bmove_impl.h"
 
 namespace bmove {
 
-Failure g_failure;
+thread_local Failure g_failure;
 char g_device_text[32];
 
 uint32_t completed_early() {
@@ -17,6 +18,14 @@ uint32_t completed_early() {
 }
 
 uint32_t report_failure(const void* buffer) {
+  // Another test thread has reported first: its error stands alone.
+  if (!first_error_claim()) return kRcCancel;
+  // Error_Details points at these after the call; the failure itself belongs
+  // to the thread, which may be gone by then.
+  static uint32_t expect[kWindow];
+  static uint32_t result[kWindow];
+  std::memcpy(expect, g_failure.expect, sizeof expect);
+  std::memcpy(result, g_failure.result, sizeof result);
   const uint64_t physical = 0;  // not determined by this system
   Error_Details.error_class = kClassCompare;
   Error_Details.error_code = 13;
@@ -26,10 +35,10 @@ uint32_t report_failure(const void* buffer) {
   printfx(kPfTraceText, "_BMOVE()  mem_dev_name=%s\n", g_device_text);
   Error_Details.device_text = g_device_text;
   Error_Details.physical_address = physical;
-  Error_Details.expected_data = g_failure.expect;
-  Error_Details.actual_data = g_failure.result;
+  Error_Details.expected_data = expect;
+  Error_Details.actual_data = result;
   Error_Details.offset_ref = static_cast<uint32_t>(g_failure.block);
-  Error_Details.compare_length = sizeof g_failure.expect;
+  Error_Details.compare_length = sizeof expect;
   Error_Details.data_width = 32;
   Error_Details.mismatch_offset = static_cast<uint32_t>(g_failure.word);
   VykTp2MemErrorDisp(&Error_Details);

@@ -30,7 +30,8 @@ struct Failure {
   uint32_t expect[kWindow];
   uint32_t result[kWindow];
 };
-extern Failure g_failure;
+// Per thread: test threads sharing a sweep each run BMOVE on a chunk.
+extern thread_local Failure g_failure;
 extern char g_device_text[32];
 
 // Trace "_BMOVE()  Completed" for a start wait that used up the run time.
@@ -132,7 +133,7 @@ uint32_t bmove_body(Mem& mem, uint16_t kind, void* buffer, uint64_t size, VykTp2
   if (done == nullptr) done = &local_done;
 
   sweep::trace_started("_BMOVE");
-  std::memset(&Error_Details, 0, sizeof Error_Details);
+  sweep::clear_error_details();
   if (buffer == nullptr || size % 8 != 0) {
     return sweep::reject_buffer("_BMOVE", size, kPfTraceMsg);
   }

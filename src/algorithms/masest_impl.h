@@ -18,7 +18,7 @@ uint32_t masest_body(Mem& mem, uint16_t kind, void* buffer, uint64_t size, VykTp
   if (done == nullptr) done = &local_done;
 
   trace_started("_MASEST");
-  std::memset(&Error_Details, 0, sizeof Error_Details);
+  sweep::clear_error_details();
   uint64_t mismatch = kAllOnes;
   uint64_t end = size;
   printfx(kPfTraceText, "_MASEST()  Used BufferSize 0x%x %x\n", static_cast<unsigned>(size),

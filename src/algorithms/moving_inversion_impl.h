@@ -58,7 +58,7 @@ uint32_t pass(Mem& mem, uint64_t h, const void* period, uint32_t plen, uint64_t 
   }
   // Every unit compare clears Error_Details first, so a pass with one leaves
   // it clear unless it reports.
-  if (h > 0) std::memset(&Error_Details, 0, sizeof Error_Details);
+  if (h > 0) sweep::clear_error_details();
   const bool inject = ref == 16 && Fake_Err[4] == 1;
   return in_spans(h, inject ? 8 : kSpan, [&](uint64_t from, uint64_t len) {
     if (inject) {

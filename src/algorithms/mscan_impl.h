@@ -18,7 +18,7 @@ uint32_t mscan_body(Mem& mem, uint16_t kind, void* buffer, uint64_t size, VykTp2
 
   trace_started("_MSCAN");
   if (start_wait_expired()) return kRcOk;
-  std::memset(&Error_Details, 0, sizeof Error_Details);
+  sweep::clear_error_details();
   uint64_t mismatch = kAllOnes;
   uint64_t end = size;
   if (buffer == nullptr || size % 8 != 0) {

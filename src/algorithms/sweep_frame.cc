@@ -55,13 +55,17 @@ bool SweepLimit::elapsed() const {
 uint32_t report_mismatch(const void* actual, const void* expected, uint64_t off, uint32_t ref,
                          const void* buffer, VykTp2MemStruct_t* ctl, uint64_t* mismatch,
                          const char* other, int arg) {
+  // Another test thread has reported first: its error stands alone.
+  if (!first_error_claim()) return kRcCancel;
   const uint32_t rc = VykTp2CompareBuffer(actual, expected, 8, mismatch, ctl, ref, buffer, off);
+  if (rc == kRcOk) first_error_unclaim();
   if (rc != kRcOk && rc != kRcCompare) printfx(kPfTraceText, other, arg);
   return rc;
 }
 
 uint32_t report_unit(const Miss& miss, uint32_t ref, const void* buffer, VykTp2MemStruct_t* ctl,
                      uint64_t* mismatch, const char* other, int arg) {
+  if (!first_error_claim()) return kRcCancel;
   std::memcpy(g_actual, &miss.value, 8);
   std::memcpy(g_expected, &miss.expect, 8);
   return report_mismatch(g_actual, g_expected, miss.off, ref, buffer, ctl, mismatch, other, arg);

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 
+#include "algorithms/first_error.h"
 #include "algorithms/memory.h"
 #include "progress/clock.h"
 #include "state/memstruct.h"
@@ -16,8 +18,15 @@ namespace sweep {
 inline constexpr uint64_t kCheckInterval = 0x8000;
 inline constexpr uint64_t kAllOnes = ~uint64_t{0};
 
+// A cancel, or another test thread's memory error: either stops the sweep.
 inline bool cancel_requested() {
-  return execute_cancel.load(std::memory_order_relaxed) == 1;
+  return execute_cancel.load(std::memory_order_relaxed) == 1 || first_error_stops_me();
+}
+
+// Clears Error_Details at the start of a step. Threads sharing a sweep leave
+// it to the pass start and to the thread that claims the report.
+inline void clear_error_details() {
+  if (!first_error_shared()) std::memset(&Error_Details, 0, sizeof Error_Details);
 }
 
 // Trace "Ixx56" with "<name>" and "Started".

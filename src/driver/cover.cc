@@ -1,14 +1,19 @@
 #include "driver/cover.h"
 
+#include <fcntl.h>
 #include <algorithm>
+
 #include <atomic>
+#include <charconv>
 #include <cstring>
+#include <string_view>
 #include <vector>
 
 #include "common/logfile.h"
 #include "common/page_offline.h"
 #include "common/platform.h"
 #include "driver/chunk.h"
+#include "driver/fault_guard.h"
 #include "state/memstruct.h"
 
 namespace {
@@ -21,6 +26,7 @@ constexpr uint64_t kMinReserve = uint64_t{256} << 20;
 constexpr uint64_t kReserveShare = 16;
 
 std::atomic<bool> g_cover{false};
+std::atomic<uint32_t> g_threads{1};
 
 // The chunks of the current pattern pass; empty slots were abandoned. Only
 // the test thread changes them, and the cancel reads them only after that
@@ -53,6 +59,46 @@ bool fits(uint64_t bytes) {
   return false;
 }
 
+// The CPUs the kernel has online ("0-3,6"), or 0 when it does not say.
+uint32_t online_cpus() {
+  PlatformFile f("/sys/devices/system/cpu/online", O_RDONLY);
+  char buf[256];
+  const ssize_t n = f.fd() < 0 ? -1 : platform().read_file_at(f.fd(), buf, sizeof buf - 1, 0);
+  if (n <= 0) return 0;
+  uint32_t count = 0;
+  const char* p = buf;
+  const char* end = buf + n;
+  while (p < end && *p >= '0' && *p <= '9') {
+    uint32_t first = 0;
+    auto r = std::from_chars(p, end, first);
+    uint32_t last = first;
+    if (r.ptr < end && *r.ptr == '-') r = std::from_chars(r.ptr + 1, end, last);
+    if (r.ec != std::errc{} || last < first) return 0;
+    count += last - first + 1;
+    p = r.ptr < end && *r.ptr == ',' ? r.ptr + 1 : r.ptr;
+  }
+  return count;
+}
+
+// "-threads N" as a separate word; a value that is no number of 0 to 64 is
+// taken as 1 (traced): a typo never starts more threads than asked.
+uint32_t threads_asked(int argc, char** argv) {
+  const char* value = nullptr;
+  for (int i = 1; i < argc && argv[i] != nullptr; ++i) {
+    if (std::strcmp(argv[i], kThreadsKeyword) == 0) value = i + 1 < argc ? argv[i + 1] : "";
+  }
+  if (value == nullptr) return 1;
+  const std::string_view text = value;
+  uint32_t n = 0;
+  const auto r = std::from_chars(text.data(), text.data() + text.size(), n);
+  if (r.ec != std::errc{} || r.ptr != text.data() + text.size() || n > kGuardSlots) {
+    printfx(kPfTraceText, "_CoverMode()  -threads %s not understood: 1 thread\n", value);
+    return 1;
+  }
+  if (n == 0) n = std::clamp(online_cpus(), uint32_t{1}, kGuardSlots);
+  return n;
+}
+
 }  // namespace
 
 void cover_setup(int argc, char** argv) {
@@ -61,7 +107,18 @@ void cover_setup(int argc, char** argv) {
     if (std::strcmp(argv[i], kCoverKeyword) == 0) on = true;
   }
   g_cover.store(on);
-  if (on) printfx(kPfTraceText, "_CoverMode()  on: every pattern pass holds its chunks\n");
+  const uint32_t threads = argv != nullptr ? threads_asked(argc, argv) : 1;
+  g_threads.store(on ? threads : 1);
+  if (on) {
+    printfx(kPfTraceText, "_CoverMode()  on: every pattern pass holds its chunks, %u thread(s)\n",
+            threads);
+  } else if (threads != 1) {
+    printfx(kPfTraceText, "_CoverMode()  off: -threads has no effect without -cover\n");
+  }
+}
+
+uint32_t cover_threads() {
+  return g_threads.load();
 }
 
 bool cover_mode() {
@@ -118,4 +175,5 @@ uint64_t cover_held() {
 void cover_clear() {
   cover_release();
   g_cover.store(false);
+  g_threads.store(1);
 }

@@ -12,11 +12,17 @@
 #include <cstdint>
 
 inline constexpr const char* kCoverKeyword = "-cover";
+// "-threads N": the sweeps of a cover-mode pass share their chunks among N
+// test threads (1 by default; 0: one per online CPU; at most 64). Without
+// cover mode it has no effect.
+inline constexpr const char* kThreadsKeyword = "-threads";
 
 // Reads the keyword from the program arguments (exactly "-cover"; the
 // parameter parser's prefixes never take it) and traces the choice.
 void cover_setup(int argc, char** argv);
 bool cover_mode();
+// The test threads of a cover-mode pass: 1 without cover mode.
+uint32_t cover_threads();
 
 // Takes `count` chunks of `size` bytes for a pattern pass: refuses, before
 // taking anything, when they do not fit in MemAvailable less a reserve for

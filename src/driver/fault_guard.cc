@@ -21,13 +21,18 @@ thread_local sigjmp_buf t_jump;
 thread_local volatile sig_atomic_t t_armed = 0;
 thread_local GuardFault t_fault;
 
-// The chunk under test, for a machine check the kernel sends to whichever
-// thread it picks (BUS_MCEERR_AO), and what such a check left for the test.
-std::atomic<uintptr_t> g_chunk_begin{0};
-std::atomic<uintptr_t> g_chunk_end{0};
-std::atomic<bool> g_pending{false};
-std::atomic<uint64_t> g_pending_addr{0};
-std::atomic<int> g_pending_lsb{0};
+// The chunk each test thread has under test, for a machine check the kernel
+// sends to whichever thread it picks (BUS_MCEERR_AO), and what such a check
+// left for that test thread.
+struct Slot {
+  std::atomic<uintptr_t> chunk_begin{0};
+  std::atomic<uintptr_t> chunk_end{0};
+  std::atomic<bool> pending{false};
+  std::atomic<uint64_t> pending_addr{0};
+  std::atomic<int> pending_lsb{0};
+};
+Slot g_slots[kGuardSlots];
+thread_local uint32_t t_slot = 0;
 
 // A fault no armed run caught: the first one is reported, by the reporter
 // thread, which the handler wakes with the semaphore (sem_post is
@@ -89,10 +94,12 @@ void on_fault(int sig, siginfo_t* si, void*) {
     // the test's error, taken after the algorithm; the kernel has already
     // taken any other page out of service, and touching it would come back
     // as BUS_MCEERR_AR.
-    if (addr >= g_chunk_begin.load() && addr < g_chunk_end.load() && !g_pending.load()) {
-      g_pending_addr.store(addr);
-      g_pending_lsb.store(mce_lsb(si));
-      g_pending.store(true);
+    for (Slot& s : g_slots) {
+      if (addr >= s.chunk_begin.load() && addr < s.chunk_end.load() && !s.pending.load()) {
+        s.pending_addr.store(addr);
+        s.pending_lsb.store(mce_lsb(si));
+        s.pending.store(true);
+      }
     }
     return;
   }
@@ -209,32 +216,38 @@ void fault_guard_install(FatalFaultReport report) {
   sigaction(SIGSEGV, &sa, nullptr);
 }
 
+void fault_guard_slot(uint32_t slot) {
+  t_slot = slot < kGuardSlots ? slot : 0;
+}
+
 bool fault_guarded_run(void (*fn)(void* ctx), void* ctx, void* chunk, uint64_t size,
                        GuardFault* fault) {
+  Slot& s = g_slots[t_slot];
   const auto begin = reinterpret_cast<uintptr_t>(chunk);
-  g_chunk_begin.store(begin);
-  g_chunk_end.store(begin + static_cast<uintptr_t>(size));
+  s.chunk_begin.store(begin);
+  s.chunk_end.store(begin + static_cast<uintptr_t>(size));
   // The signal mask is saved and put back by the jump: the handler runs with
   // every signal blocked.
   if (sigsetjmp(t_jump, 1) != 0) {
-    g_chunk_end.store(0);
+    s.chunk_end.store(0);
     *fault = t_fault;
     return false;
   }
   t_armed = 1;
   fn(ctx);
   t_armed = 0;
-  g_chunk_end.store(0);
+  s.chunk_end.store(0);
   return true;
 }
 
 bool fault_take_pending(GuardFault* fault) {
-  if (!g_pending.exchange(false)) return false;
+  Slot& s = g_slots[t_slot];
+  if (!s.pending.exchange(false)) return false;
   fault->sig = SIGBUS;
 #ifdef BUS_MCEERR_AO
   fault->code = BUS_MCEERR_AO;
 #endif
-  fault->addr = g_pending_addr.load();
-  fault->lsb = g_pending_lsb.load();
+  fault->addr = s.pending_addr.load();
+  fault->lsb = s.pending_lsb.load();
   return true;
 }

@@ -40,6 +40,10 @@ void fault_describe(const GuardFault& fault, char* out, size_t size);
 using FatalFaultReport = void (*)(const GuardFault& fault);
 void fault_guard_install(FatalFaultReport report);
 
+// Test threads that may run guarded at once, each in a slot of its own
+// (the test thread in slot 0).
+inline constexpr uint32_t kGuardSlots = 64;
+void fault_guard_slot(uint32_t slot);
 // Runs fn(ctx) over [chunk, chunk + size) with the guard armed on the calling
 // thread. Returns true when fn returned; false when a synchronous fault
 // stopped it, described in *fault. fn must not hold a lock or heap state
@@ -49,5 +53,5 @@ bool fault_guarded_run(void (*fn)(void* ctx), void* ctx, void* chunk, uint64_t s
                        GuardFault* fault);
 
 // Takes a machine check the kernel reported on its own (BUS_MCEERR_AO) for
-// the chunk of the last guarded run. False when there is none.
+// the chunk of the calling thread's last guarded run. False when there is none.
 bool fault_take_pending(GuardFault* fault);

@@ -5,10 +5,14 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
+#include <mutex>
+#include <vector>
 
 #include "algorithms/bmove.h"
 #include "algorithms/buffer_access.h"
 #include "algorithms/error_disp.h"
+#include "algorithms/first_error.h"
 #include "algorithms/march.h"
 #include "algorithms/masest.h"
 #include "algorithms/moving_inversion.h"
@@ -20,6 +24,7 @@
 #include "driver/chunk.h"
 #include "driver/cover.h"
 #include "driver/fault_guard.h"
+#include "driver/sweep_threads.h"
 #include "params/parse_param.h"
 #include "pmem/pmem_read.h"
 #include "progress/clock.h"
@@ -248,7 +253,125 @@ void report_alloc_failure(uint32_t size) {
   VykTp2MemErrorDisp(&Error_Details);
 }
 
-enum class PassEnd { kFinish, kAbort };
+// kNextSweep: only from a shared sweep that tested all its chunks.
+enum class PassEnd { kFinish, kAbort, kNextSweep };
+
+// One sweep of a cover-mode pass whose chunks test threads share.
+struct SharedSweep {
+  VykTp2MemStruct_t* ctl = nullptr;
+  uint64_t* counters = nullptr;
+  const uint8_t* sel = nullptr;
+  uint16_t kind = 0;
+  uint16_t algo = 0;
+  uint32_t chunk_size = 0;
+  uint64_t sweep_start = 0;
+  uint64_t done_at_start[kAlgoCount] = {};
+  // What each chunk's call left in its done slot, merged in chunk order at
+  // the end, so the done values are those of one thread taking the chunks in
+  // order: the last call that changed its slot sets it.
+  std::vector<uint64_t> done_of;
+  std::vector<uint8_t> ran;
+  std::mutex mu;       // counters, findings, the held chunks, the fields below
+  uint32_t r = kRcOk;  // the error that stands
+  bool cancelled = false;
+  bool finish = false;
+};
+
+// The test of chunk c by one of the threads. False stops the sweep.
+bool shared_step(void* arg, uint64_t c) {
+  auto& s = *static_cast<SharedSweep*>(arg);
+  if (slice_or_runtime_over(s.sweep_start)) {
+    std::lock_guard<std::mutex> lock(s.mu);
+    s.finish = true;
+    return false;
+  }
+  const Algorithm& a = kAlgorithms[s.algo - kAlgoMscan];
+  void* chunk = cover_chunk(c);
+  for (;;) {
+    uint64_t done[kAlgoCount];
+    std::copy(std::begin(s.done_at_start), std::end(s.done_at_start), done);
+    uint32_t r = kRcOk;
+    AlgorithmCall call{s.algo, s.kind, chunk, s.chunk_size, s.ctl, done, s.sel, &r, false};
+    GuardFault fault;
+    const bool returned = fault_guarded_run(&call_algorithm, &call, chunk, s.chunk_size, &fault);
+    std::lock_guard<std::mutex> lock(s.mu);
+    if (!returned || fault_take_pending(&fault)) {
+      count_call(s.counters, s.algo - kAlgoMscan);
+      // The poisoned chunk is never touched again, reported or not.
+      cover_abandon(c);
+      if (first_error_claim()) s.r = report_test_fault(fault, s.algo, chunk, s.chunk_size);
+      return false;
+    }
+    if (call.ran) {
+      findings_chunk_tested(s.algo, chunk, s.chunk_size);
+      count_call(s.counters, s.algo - kAlgoMscan);
+      s.done_of[c] = done[a.done_slot];
+      s.ran[c] = 1;
+      if (s.ctl->param->wTestMode != kTestWhole && r == kRcOk &&
+          (s.algo != kAlgoImove || done[kImoveIndex] != 0)) {
+        Ex_pass_cnt.fetch_add(1);
+      }
+    }
+    if (r == kRcCancel && execute_cancel.load() != 1) {
+      // Stopped by another thread's error; when that report found no
+      // difference after all and gave its claim back, the chunk is tested
+      // again from its start.
+      if (first_error_stops_me()) return false;
+      continue;
+    }
+    if (r == kRcCancel) {
+      s.cancelled = true;
+      return false;
+    }
+    if (r != kRcOk) {
+      if (s.r == kRcOk) s.r = r;
+      return false;
+    }
+    if (time_limit_over(run_time_limit(), Ex_Prev_MSec)) {
+      s.finish = true;
+      return false;
+    }
+    return true;
+  }
+}
+
+// A sweep of a cover-mode pass shared among `threads` test threads: the same
+// chunks and algorithm as one thread's sweep, the first error the one
+// reported, a cancel or a time limit the end of the sweep for every thread.
+PassEnd run_shared_sweep(VykTp2MemStruct_t* ctl, uint64_t* counters, uint64_t* done,
+                         const uint8_t* sel, uint64_t chunks, uint32_t chunk_size, uint32_t threads,
+                         uint32_t* r) {
+  SharedSweep s;
+  s.ctl = ctl;
+  s.counters = counters;
+  s.sel = sel;
+  s.kind = ctl->data_kind.load();
+  s.algo = ctl->algo_no.load();
+  s.chunk_size = chunk_size;
+  s.sweep_start = memtest_GetTickCount();
+  std::copy(done, done + kAlgoCount, s.done_at_start);
+  s.done_of.assign(static_cast<size_t>(chunks), 0);
+  s.ran.assign(static_cast<size_t>(chunks), 0);
+  first_error_share(true);
+  sweep_threads_run(threads, chunks, &shared_step, &s);
+  first_error_share(false);
+  if (s.algo >= kAlgoMscan && s.algo <= kAlgoImove) {
+    const uint8_t slot = kAlgorithms[s.algo - kAlgoMscan].done_slot;
+    for (size_t c = 0; c < s.ran.size(); ++c) {
+      if (s.ran[c] != 0 && s.done_of[c] != s.done_at_start[slot]) done[slot] = s.done_of[c];
+    }
+  }
+  if (s.r != kRcOk) {
+    *r = s.r;
+    return PassEnd::kAbort;
+  }
+  if (s.cancelled) {
+    cancel_checkpoint();
+    *r = kRcCancel;
+    return PassEnd::kAbort;
+  }
+  return s.finish ? PassEnd::kFinish : PassEnd::kNextSweep;
+}
 
 // The sweeps of one pattern pass. kAbort: return *r at once, without the
 // end-of-pass steps.
@@ -271,7 +394,15 @@ PassEnd run_sweeps(VykTp2MemStruct_t* ctl, uint64_t* counters, uint64_t* done, u
     return PassEnd::kAbort;
   }
   ctl->algo_no.store(plan.first);
+  const uint32_t threads = cover ? cover_threads() : 1;
   for (uint32_t s = 0; s < plan.count; ++s) {
+    if (threads > 1) {
+      const PassEnd end =
+          run_shared_sweep(ctl, counters, done, sel, chunks, chunk_size, threads, r);
+      if (end != PassEnd::kNextSweep) return end;
+      ctl->algo_no.store(static_cast<uint16_t>(ctl->algo_no.load() + 1));
+      continue;
+    }
     const uint64_t sweep_start = memtest_GetTickCount();
     for (uint64_t c = 0; c < chunks; ++c) {
       if (slice_or_runtime_over(sweep_start)) return PassEnd::kFinish;

@@ -44,7 +44,7 @@ struct VykTp2MemStruct_t {
   uint16_t mem_kind;
   std::atomic<uint16_t> algo_no;
   std::atomic<uint16_t> data_kind;
-  uint16_t pattern_bits;
+  std::atomic<uint16_t> pattern_bits;
   uint64_t pmem_test_ad;
   uint64_t pmem_test_ad_end;
   ParamStruct_t* param;

@@ -45,13 +45,15 @@ std::string run(size_t algo, Mem& mem, void* buffer, uint64_t size, uint16_t kin
 }
 
 // Addresses by name: offsets into the buffer, the report's data areas, the
-// control block, BMOVE's failure record.
+// control block, BMOVE's failure record and its windows.
 std::string symbolic(std::string text, const void* buffer, uint64_t size) {
   const auto num = [](const void* p) { return uint64_t{reinterpret_cast<uintptr_t>(p)}; };
   const std::pair<uint64_t, std::string> names[] = {{num(Error_Details.expected_data), "EXP"},
                                                     {num(Error_Details.actual_data), "ACT"},
                                                     {num(&VykTp2MemStruct), "CTL"},
-                                                    {num(&bmove::g_failure), "FAILURE"}};
+                                                    {num(&bmove::g_failure), "FAILURE"},
+                                                    {num(bmove::g_failure.expect), "EXP"},
+                                                    {num(bmove::g_failure.result), "ACT"}};
   static const std::regex kHex("[0-9a-f]{5,16}");
   std::string out;
   for (std::smatch m; std::regex_search(text, m, kHex); text = m.suffix()) {

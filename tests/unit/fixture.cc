@@ -28,9 +28,9 @@ void capture(const char* data, size_t len) {
 }
 
 int fake_timeofday(struct timeval* tv) {
-  tv->tv_sec = static_cast<time_t>(g_world.now_us / 1000000);
-  tv->tv_usec = static_cast<suseconds_t>(g_world.now_us % 1000000);
-  g_world.now_us += g_world.step_us;
+  const uint64_t now = g_world.now_us.us.fetch_add(g_world.step_us);
+  tv->tv_sec = static_cast<time_t>(now / 1000000);
+  tv->tv_usec = static_cast<suseconds_t>(now % 1000000);
   return 0;
 }
 

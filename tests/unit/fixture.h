@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <set>
@@ -30,10 +31,21 @@ namespace ut {
 inline constexpr uint64_t kStartSec = 1700000000;
 
 // The fake world behind the platform; tests read and steer it directly.
+// A microsecond count that test threads read while the test moves it on.
+struct Clock {
+  std::atomic<uint64_t> us;
+  explicit Clock(uint64_t v) : us(v) {}
+  Clock(const Clock& o) : us(o.us.load()) {}
+  Clock& operator=(const Clock& o) { return *this = o.us.load(); }
+  Clock& operator=(uint64_t v) { return us.store(v), *this; }
+  Clock& operator+=(uint64_t d) { return us.fetch_add(d), *this; }
+  operator uint64_t() const { return us.load(); }
+};
+
 struct World {
-  uint64_t now_us = kStartSec * 1000000;  // wall clock
-  uint64_t step_us = 0;                   // added after every clock read
-  unsigned sleeps = 0;                    // seconds slept (each advances the clock)
+  Clock now_us{kStartSec * 1000000};  // wall clock
+  uint64_t step_us = 0;               // added after every clock read
+  unsigned sleeps = 0;                // seconds slept (each advances the clock)
   // Chunk heap: real blocks, counted; the call numbered fail_at (from 0) fails.
   int chunk_calls = 0, chunk_fail_at = -1;
   std::vector<uint32_t> chunk_sizes;
