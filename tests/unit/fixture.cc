@@ -120,7 +120,11 @@ Platform make_fake_platform() {
   };
   p.chunk_alloc = &fake_chunk_alloc;
   p.chunk_free = &fake_chunk_free;
-  p.lock_memory = [](const void* block, size_t) { return g_world.locked.insert(block), 0; };
+  // Cover mode's test threads lock chunks side by side.
+  p.lock_memory = [](const void* block, size_t) {
+    std::lock_guard<std::mutex> lock(g_output_mu);
+    return g_world.locked.insert(block), 0;
+  };
   p.unlock_memory = [](const void* block, size_t) {
     return g_world.locked.erase(block) == 1 ? 0 : (errno = ENOMEM, -1);
   };
