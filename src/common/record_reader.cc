@@ -166,3 +166,8 @@ bool parse_log(const ProtocolRecord& r, LogFields* l) {
   l->text = s.substr(date_end + 1, s.size() - date_end - 2);
   return true;
 }
+
+bool parse_process(const ProtocolRecord& r, uint32_t* code) {
+  std::string_view s = r.body;
+  return r.type == kRecProcess && take_hex(&s, 8, 8, '\n', code) && s.empty();
+}

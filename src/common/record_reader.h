@@ -63,3 +63,5 @@ std::string read_all_records(std::string_view out, std::vector<ProtocolRecord>* 
 bool parse_progress(const ProtocolRecord& r, ProgressFields* p);
 bool parse_status(const ProtocolRecord& r, StatusFields* s);
 bool parse_log(const ProtocolRecord& r, LogFields* l);
+// A process record: its code (1 log rotation begins, 2 it ended).
+bool parse_process(const ProtocolRecord& r, uint32_t* code);

@@ -20,10 +20,9 @@ struct FinalStatusInfo {
   const char* name;         // also the end of the last progress text
   uint32_t progress_state;  // state of the progress record sent with it
   // The exit status memtest ends with after this final status, for a stream
-  // read from a pipe, where memtest's own is not known. An abort can end
-  // memtest with 255 (start-up), 16 (parameters), 2 (memory device) or 0;
-  // the record does not say which, and 255 is the one that never reads as
-  // a normal end.
+  // read from a pipe, where memtest's own is not known. -1 for an abort,
+  // which ends memtest with 255 (start-up), 16 (parameters), 2 (memory
+  // device) or 0: the record does not say which.
   int exit_status;
   bool passed;  // a Completed run is the normal end of a run with a run time
 };
@@ -31,7 +30,7 @@ struct FinalStatusInfo {
 inline constexpr FinalStatusInfo kFinalStatuses[] = {
     {kStatusNoError, "No Error", 2, 1, true},    {kStatusCanceled, "Canceled", 3, 2, false},
     {kStatusCompleted, "Completed", 4, 1, true}, {kStatusErrorEnded, "Error Ended", 5, 0, false},
-    {kStatusAborted, "Aborted", 5, 255, false},
+    {kStatusAborted, "Aborted", 5, -1, false},
 };
 
 // The row of a final status; nullptr for any other value.

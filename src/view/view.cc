@@ -129,6 +129,7 @@ std::string view_record(ViewState* v, const ProtocolRecord& r, std::string* out)
       if (!parse_status(r, &s)) break;
       v->have_status = true;
       v->status = s;
+      v->status_offset = r.offset;
       v->live.clear();
       clear_live(v, out);
       if (!trimmed(s.text).empty()) emit_line(v, s.text, out);
@@ -143,6 +144,7 @@ std::string view_record(ViewState* v, const ProtocolRecord& r, std::string* out)
                 out);
       return "";
     case kRecProcess:
+      if (uint32_t code = 0; !parse_process(r, &code)) break;
       return "";  // log rotation: nothing for the operator
     default:
       char type[8];
@@ -153,36 +155,55 @@ std::string view_record(ViewState* v, const ProtocolRecord& r, std::string* out)
   return "record body without the fields of its type at byte " + std::to_string(r.offset);
 }
 
-void view_finish(ViewState* v, const std::string& error, int exit_status, Verdict* verdict,
+void view_finish(ViewState* v, const std::string& error, const MemtestEnd& end, Verdict* verdict,
                  std::string* out) {
   Verdict d;
   const StatusInfo* s = v->have_status ? find_status(v->status.status) : nullptr;
-  if (!error.empty()) {
+  const ViewReport& report = v->report;
+  d.result = s != nullptr ? s->name : "no final status";
+  d.memtest_exit = end.ran_here ? end.exit_status : s != nullptr ? s->exit_status : -1;
+  d.signal = end.signal;
+  d.error = error;
+  if (!end.start_error.empty()) {
+    d.result = "cannot start memtest";
+    d.error = end.start_error;
+    d.exit_status = kExitCannotStart;
+  } else if (end.signal != 0) {
+    // A stream cut short is what the kill left; the kill is the news.
+    d.result = "memtest killed by signal " + std::to_string(end.signal);
+    d.exit_status = kExitSignalBase + end.signal;
+  } else if (!error.empty()) {
     d.result = "unreadable record stream";
-    d.error = error;
     d.exit_status = kExitBadStream;
-  } else if (exit_status >= 0) {
-    // memtest ran under the view: its own exit status is the answer.
-    d.result = s != nullptr ? s->name : "no final status";
-    d.exit_status = exit_status;
-    d.passed = s != nullptr && s->passed && exit_status == 1;
-  } else if (s != nullptr) {
-    d.result = s->name;
-    d.exit_status = s->exit_status;
-    d.passed = s->passed;
-  } else if (v->have_status) {
+  } else if (v->have_status && s == nullptr) {
     d.result = "unknown final status " + std::to_string(v->status.status);
+    d.error = d.result + " at byte " + std::to_string(v->status_offset);
     d.exit_status = kExitBadStream;
-  } else if (v->have_version) {
+  } else if (s == nullptr && v->have_version) {
     // memtest -vl sends the version record alone and ends with 0.
     d.result = "version only, no test";
-  } else {
-    d.result = "no final status";
+    d.exit_status = kExitPassed;
+  } else if (s == nullptr) {
     d.error = "stream ended without a final status record at byte " + std::to_string(v->stream_end);
     d.exit_status = kExitBadStream;
+  } else if (end.ran_here && s->passed && end.exit_status != 1) {
+    // A pass needs both: a status and an exit that disagree are no record
+    // of memtest's to trust.
+    d.error =
+        "memtest ended with exit status " + std::to_string(end.exit_status) + " after " + s->name;
+    d.exit_status = kExitBadStream;
+  } else {
+    d.exit_status = s->passed                             ? kExitPassed
+                    : v->status.status == kStatusCanceled ? kExitCancelled
+                    : v->status.status == kStatusAborted  ? kExitNotRun
+                                                          : kExitFault;
+    // The report sees what the stream does not (corrected errors, a
+    // machine check): a fault it found is the verdict whatever the status.
+    const bool found = report.verdict == "memory-error" || report.verdict == "corrected-errors";
+    if (report.present && report.verdict != "passed" && (found || s->passed))
+      d.exit_status = kExitFault;
+    d.passed = d.exit_status == kExitPassed;
   }
-  const ViewReport& report = v->report;
-  d.passed = d.passed && (!report.present || report.verdict == "passed");
   *verdict = d;
   if (v->mode == kViewJson) {
     view_verdict_json(*v, d, out);
@@ -194,15 +215,26 @@ void view_finish(ViewState* v, const std::string& error, int exit_status, Verdic
     emit_line(v, "and " + std::to_string(report.cells_not_listed) + " failing cells not listed",
               out);
   }
-  const std::string exit_text = "exit status " + std::to_string(d.exit_status);
-  // The error itself goes to standard error.
-  if (report.present && d.error.empty()) {
-    emit_line(v, "verdict: " + report.summary + " (memtest: " + d.result + ", " + exit_text + ")",
-              out);
+  // The report's summary says what the run found, when the run ended as
+  // memtest ends a run.
+  const bool by_report = report.present && d.error.empty() && d.signal == 0 && s != nullptr;
+  // memtest-view's exit status, then memtest's own where it is known.
+  std::string memtest = "memtest: ";
+  if (by_report) memtest += d.result + ", ";
+  if (d.memtest_exit >= 0) {
+    memtest += "exit status " + std::to_string(d.memtest_exit);
+  } else if (s != nullptr && !end.ran_here) {
+    memtest += "exit status not in the stream";  // an abort
   } else {
-    emit_line(v,
-              std::string("verdict: ") + (d.passed ? "passed, " : "failed, ") + d.result + " (" +
-                  exit_text + ")",
-              out);
+    memtest.clear();
+  }
+  const std::string statuses = " (exit status " + std::to_string(d.exit_status) +
+                               (memtest.empty() ? "" : "; ") + memtest + ")";
+  // The error itself goes to standard error.
+  if (by_report) {
+    emit_line(v, "verdict: " + report.summary + statuses, out);
+  } else {
+    const char* head = d.passed ? "passed, " : d.exit_status == kExitPassed ? "" : "failed, ";
+    emit_line(v, "verdict: " + (head + d.result) + statuses, out);
   }
 }

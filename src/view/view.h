@@ -11,21 +11,40 @@
 
 enum ViewMode { kViewTerminal, kViewPlain, kViewJson };
 
-// Exit status of memtest-view when the record stream cannot be read (bad
-// length field, cut record, garbage between records). memtest never ends
-// with it.
+// memtest-view's exit statuses, the conventional ones an operator's shell
+// and scripts test (0 for a pass). memtest's own (1 for No Error, 0 for a
+// memory error) stay the contract of its controlling process.
+inline constexpr int kExitPassed = 0;
+// A memory error, or a run report that is no pass (corrected errors).
+inline constexpr int kExitFault = 1;
+inline constexpr int kExitCancelled = 2;
+// The record stream cannot be read (bad length field, cut record, garbage
+// between records, an unknown final status, none at all).
 inline constexpr int kExitBadStream = 3;
-// Exit status for a command line memtest-view does not understand.
-inline constexpr int kExitUsage = 64;
+// The test could not run: Aborted (parameters, start-up, a device that
+// would not open).
+inline constexpr int kExitNotRun = 4;
+inline constexpr int kExitUsage = 64;         // a command line it does not understand
+inline constexpr int kExitCannotStart = 127;  // memtest could not be started
+inline constexpr int kExitSignalBase = 128;   // plus the signal that killed memtest
+
+// How memtest ended, as far as memtest-view knows it.
+struct MemtestEnd {
+  bool ran_here = false;    // memtest-view started it; else the stream came through a pipe
+  std::string start_error;  // why it could not be started; "" when it ran
+  int exit_status = -1;     // its exit status; -1 when it was killed
+  int signal = 0;           // the signal that killed it, 0 for none
+};
 
 struct ViewState {
   ViewMode mode = kViewPlain;
-  int width = 80;            // terminal columns (the live line stays shorter)
-  bool live_shown = false;   // the live progress line is on the screen
-  std::string live;          // its text
-  uint64_t records = 0;      // records read so far
-  bool have_status = false;  // a status record came
-  StatusFields status;       // the last status record
+  int width = 80;              // terminal columns (the live line stays shorter)
+  bool live_shown = false;     // the live progress line is on the screen
+  std::string live;            // its text
+  uint64_t records = 0;        // records read so far
+  bool have_status = false;    // a status record came
+  StatusFields status;         // the last status record
+  uint64_t status_offset = 0;  // where it starts in the stream
   bool have_version = false;
   uint32_t elapsed = 0;     // elapsed seconds of the last progress record
   uint64_t stream_end = 0;  // stream offset behind the last record
@@ -34,12 +53,17 @@ struct ViewState {
 
 struct Verdict {
   std::string result;   // "No Error", ..., or what went wrong
-  int exit_status = 0;  // what memtest-view ends with
+  int exit_status = 0;  // what memtest-view ends with (kExitPassed, ...)
+  // memtest's exit status: its own when it ran here, else the one its final
+  // status implies; -1 when neither is known (killed, an abort read from a
+  // pipe, no final status).
+  int memtest_exit = -1;
+  int signal = 0;  // the signal that killed memtest
   // No Error, or Completed (the end of a timed run), and a run report, when
   // there is one, that found nothing either: corrected errors or a memory
   // error it saw are no clean pass whatever memtest's status says.
   bool passed = false;
-  std::string error;  // the stream error, "" when the stream was whole
+  std::string error;  // what went wrong with the stream or the start, "" when nothing
 };
 
 // The name of a final status code ("No Error", "Canceled", ...), "" when the
@@ -49,12 +73,11 @@ const char* status_name(uint32_t status);
 // Output for one record, appended to *out. Returns "" or, for a record whose
 // body does not have the fields of its type, what is wrong with it.
 std::string view_record(ViewState* v, const ProtocolRecord& r, std::string* out);
-// The verdict: from the last status record when memtest's own exit status is
-// not known (exit_status < 0: the stream came through a pipe), else memtest's.
-// error is the stream error or "". Sets *verdict and appends its output: the
-// failing cells of the run report, then the verdict line, which shows the
-// report's summary when there is a report.
-void view_finish(ViewState* v, const std::string& error, int exit_status, Verdict* verdict,
+// The verdict: from the last status record and the run report, and how
+// memtest ended. error is the stream error or "". Sets *verdict and appends
+// its output: the failing cells of the run report, then the verdict line,
+// which shows the report's summary when there is a report.
+void view_finish(ViewState* v, const std::string& error, const MemtestEnd& end, Verdict* verdict,
                  std::string* out);
 // s without the blanks that pad it on the right.
 std::string trimmed(const std::string& s);

@@ -4,8 +4,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include <cstdlib>
-
 #include "common/transmit.h"
 #include "view/view.h"
 
@@ -50,6 +48,7 @@ std::string view_record_json(ViewState* v, const ProtocolRecord& r, std::string*
       text = s.text;
       v->have_status = ok;
       v->status = s;
+      v->status_offset = r.offset;
       break;
     case kRecProgress:
       j["type"] = "progress";
@@ -66,12 +65,14 @@ std::string view_record_json(ViewState* v, const ProtocolRecord& r, std::string*
       text = trimmed(text);
       v->have_version = true;
       break;
-    case kRecProcess:
+    case kRecProcess: {
       j["type"] = "process";
-      ok = text.size() == 10 && text.compare(0, 2, "0x") == 0;
-      fields = {{"code", ok ? std::strtoul(text.c_str() + 2, nullptr, 16) : 0}};
+      uint32_t code = 0;
+      ok = parse_process(r, &code);
+      fields = {{"code", code}};
       text.clear();
       break;
+    }
     default:
       j["type"] = "unknown";
       fields = {{"code", r.type}};
@@ -92,6 +93,8 @@ void view_verdict_json(const ViewState& v, const Verdict& verdict, std::string* 
   j["passed"] = verdict.passed;
   j["exit_status"] = verdict.exit_status;
   if (v.have_status) j["status"] = v.status.status;
+  if (verdict.memtest_exit >= 0) j["memtest_exit_status"] = verdict.memtest_exit;
+  if (verdict.signal != 0) j["signal"] = verdict.signal;
   j["elapsed"] = v.elapsed;
   j["records"] = v.records;
   if (!verdict.error.empty()) j["error"] = verdict.error;

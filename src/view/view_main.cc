@@ -1,5 +1,6 @@
 // memtest-view: reads memtest's record stream from a pipe, or runs memtest
 // itself, and shows it (see view.h and the usage text below).
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
@@ -24,9 +25,9 @@ constexpr char kUsage[] =
     "elsewhere (--plain forces them), one JSON object per record with --json.\n"
     "The run report FILE, or the one memtest run here writes in its trace directory,\n"
     "adds its failing cells and its summary to the verdict.\n"
-    "Ends with memtest's exit status; reading a pipe, with the one its final status\n"
-    "implies: No Error 1, Completed 1, Canceled 2, Error Ended 0, Aborted 255.\n"
-    "A stream that cannot be read to its end gives 3.\n";
+    "Exit status: 0 passed, 1 memory error (or corrected errors in the report),\n"
+    "2 cancelled, 3 unreadable record stream, 4 the test could not run (Aborted),\n"
+    "64 usage, 127 memtest cannot be started, 128+N memtest killed by signal N.\n";
 
 // Interrupts (SIGINT, SIGTERM) seen so far; the main loop acts on them.
 volatile sig_atomic_t g_interrupts = 0;
@@ -45,12 +46,23 @@ void write_all(int fd, const std::string& s) {
 }
 
 // Starts the command with its standard output on a pipe; returns its pid
-// (-1 on failure) and the read end in *fd. The child gets a process group of
-// its own, so that a Ctrl-C on the terminal reaches it once, through this
-// program, and the cancel signal when this program dies first.
-pid_t start_child(char** argv, int* fd) {
-  int fds[2];
-  if (pipe(fds) != 0) return -1;
+// and the read end in *fd, or -1 and why in *error. The child gets a process
+// group of its own, so that a Ctrl-C on the terminal reaches it once, through
+// this program, and the cancel signal when this program dies first. A failed
+// exec comes back through a pipe that the exec closes: the child never
+// writes to the terminal from outside its foreground group.
+pid_t start_child(char** argv, int* fd, std::string* error) {
+  int fds[2], exec_errors[2];
+  if (pipe(fds) != 0) {
+    *error = std::string("pipe: ") + std::strerror(errno);
+    return -1;
+  }
+  if (pipe2(exec_errors, O_CLOEXEC) != 0) {
+    *error = std::string("pipe: ") + std::strerror(errno);
+    close(fds[0]);
+    close(fds[1]);
+    return -1;
+  }
   const pid_t parent = getpid();
   const pid_t pid = fork();
   if (pid == 0) {
@@ -58,6 +70,10 @@ pid_t start_child(char** argv, int* fd) {
     prctl(PR_SET_PDEATHSIG, SIGINT);
     if (getppid() != parent) _exit(127);
     signal(SIGPIPE, SIG_DFL);  // ignored here; an ignored signal stays so across exec
+    // Outside the foreground group, a line memtest writes to the terminal
+    // would stop it under "stty tostop" (SIGTTOU) while this program waits
+    // for its records; ignored, the write goes through.
+    signal(SIGTTOU, SIG_IGN);
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -65,19 +81,39 @@ pid_t start_child(char** argv, int* fd) {
     close(fds[0]);
     close(fds[1]);
     execvp(argv[0], argv);
-    const std::string msg =
-        std::string("memtest-view: cannot run ") + argv[0] + ": " + std::strerror(errno) + "\n";
-    write_all(STDERR_FILENO, msg);
+    const int e = errno;
+    (void)!write(exec_errors[1], &e, sizeof e);
     _exit(127);
   }
+  const int fork_errno = errno;
   close(fds[1]);
-  if (pid < 0) {
+  close(exec_errors[1]);
+  int exec_errno = 0;
+  ssize_t n = 0;
+  if (pid > 0) {
+    setpgid(pid, pid);
+    while ((n = read(exec_errors[0], &exec_errno, sizeof exec_errno)) < 0 && errno == EINTR) {
+    }
+  }
+  close(exec_errors[0]);
+  if (pid < 0 || n == static_cast<ssize_t>(sizeof exec_errno)) {
     close(fds[0]);
+    if (pid > 0) waitpid(pid, nullptr, 0);
+    *error = std::string("cannot start ") + argv[0] + ": " + (pid < 0 ? "fork: " : "") +
+             std::strerror(pid < 0 ? fork_errno : exec_errno);
     return -1;
   }
-  setpgid(pid, pid);
   *fd = fds[0];
   return pid;
+}
+
+// Every interrupt so far goes on to memtest as its cancel signal; one that
+// stopped memtest (job control) gets it going again, so that it can cancel.
+void forward_interrupts(pid_t child, int* forwarded) {
+  for (; *forwarded < g_interrupts; ++*forwarded) {
+    kill(child, SIGINT);
+    kill(child, SIGCONT);
+  }
 }
 
 int terminal_width() {
@@ -135,22 +171,20 @@ int main(int argc, char** argv) {
   age.before = file_stamp(found);
 
   int fd = STDIN_FILENO;
-  const pid_t child = command != nullptr ? start_child(command, &fd) : -1;
-  if (command != nullptr && child < 0) {
-    write_all(STDERR_FILENO,
-              std::string("memtest-view: cannot start: ") + std::strerror(errno) + "\n");
-    return kExitUsage;
-  }
+  MemtestEnd end;
+  end.ran_here = command != nullptr;
+  const pid_t child = command != nullptr ? start_child(command, &fd, &end.start_error) : -1;
 
   RecordReader reader;
   std::string error;
   int forwarded = 0;
-  bool reading = true;
+  uint64_t received = 0;
+  bool at_end = false;  // the stream reached its end (memtest closed its output)
+  bool reading = end.start_error.empty();
   for (char buf[65536]; reading;) {
     if (child > 0) {
-      // Every interrupt goes on to memtest as its cancel signal; memtest then
-      // sends its Canceled records and the stream ends by itself.
-      for (; forwarded < g_interrupts; ++forwarded) kill(child, SIGINT);
+      // memtest then sends its Canceled records and the stream ends by itself.
+      forward_interrupts(child, &forwarded);
     } else if (g_interrupts == 1 && forwarded == 0) {
       // Reading a pipe, memtest got the terminal's Ctrl-C itself; its last
       // records are still to come.
@@ -169,11 +203,17 @@ int main(int argc, char** argv) {
     if (poll(&pfd, 1, 250) <= 0) continue;
     const ssize_t n = read(fd, buf, sizeof buf);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) error = std::string("read error: ") + std::strerror(errno);
+    // A closed descriptor or a directory at standard input fails here.
+    if (n < 0) {
+      error = std::string("cannot read ") + (child > 0 ? "memtest's output" : "standard input") +
+              ": " + std::strerror(errno) + " at byte " + std::to_string(received);
+    }
     if (n <= 0) {
+      at_end = n == 0;
       if (error.empty() && record_reader_finish(&reader) == kRecordBad) error = reader.error;
       break;
     }
+    received += static_cast<uint64_t>(n);
     record_reader_feed(&reader, std::string_view(buf, static_cast<size_t>(n)));
     std::string out;
     ProtocolRecord r;
@@ -186,12 +226,13 @@ int main(int argc, char** argv) {
     reading = error.empty();
   }
 
-  int exit_status = -1;
   if (child > 0) {
-    if (!error.empty()) {
+    const bool cancel = !error.empty() && !at_end;
+    if (cancel) {
       // The rest cannot be shown: memtest is cancelled, and its output is
       // read away so that it is never stuck on a full pipe.
       kill(child, SIGINT);
+      kill(child, SIGCONT);
       for (char buf[4096];;) {
         const ssize_t n = read(fd, buf, sizeof buf);
         if (n == 0 || (n < 0 && errno != EINTR)) break;
@@ -200,19 +241,23 @@ int main(int argc, char** argv) {
     int status = 0;
     while (waitpid(child, &status, 0) < 0) {
       if (errno != EINTR) break;
-      for (; forwarded < g_interrupts; ++forwarded) kill(child, SIGINT);
+      forward_interrupts(child, &forwarded);
     }
-    exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    end.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    // A command that dies of the cancel sent here ended as asked: the
+    // stream it sent is the news.
+    end.signal = WIFSIGNALED(status) && !cancel ? WTERMSIG(status) : 0;
   }
   const std::string report = report_file.empty() ? found : report_file;
   std::string report_error;
-  if (!report.empty() && report_load(report, report_file.empty() ? &age : nullptr, &v.report,
-                                     &report_error) == ReportLoad::kBad) {
+  if (!report.empty() && end.start_error.empty() &&
+      report_load(report, report_file.empty() ? &age : nullptr, &v.report, &report_error) ==
+          ReportLoad::kBad) {
     write_all(STDERR_FILENO, "memtest-view: report " + report + ": " + report_error + "\n");
   }
   Verdict verdict;
   std::string out;
-  view_finish(&v, error, exit_status, &verdict, &out);
+  view_finish(&v, error, end, &verdict, &out);
   if (!verdict.error.empty()) write_all(STDERR_FILENO, "memtest-view: " + verdict.error + "\n");
   write_all(STDOUT_FILENO, out);
   return verdict.exit_status;

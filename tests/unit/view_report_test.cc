@@ -76,8 +76,9 @@ TEST_F(ViewReportTest, CorrectedErrorsAreNoCleanPass) {
   ASSERT_EQ(report_load(report_file(), nullptr, &v.report, &error_), ReportLoad::kRead);
   Verdict verdict;
   std::string out;
-  view_finish(&v, "", -1, &verdict, &out);
+  view_finish(&v, "", MemtestEnd{}, &verdict, &out);
   EXPECT_FALSE(verdict.passed);
+  EXPECT_EQ(verdict.exit_status, kExitFault);
   EXPECT_TRUE(out.ends_with("}\n{\"report\":" + v.report.json + "}\n")) << out;
 }
 
