@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -117,6 +118,15 @@ int64_t get_file_size(const char* path) {
   struct stat64 st {};
   if (path == nullptr || lstat64(path, &st) != 0) return -1;
   return static_cast<int64_t>(st.st_size);
+}
+
+int log_dir_error(const char* dir) {
+  struct stat64 st {};
+  if (dir == nullptr || dir[0] == '\0') return ENOENT;
+  if (stat64(dir, &st) != 0) return errno;
+  if (!S_ISDIR(st.st_mode)) return ENOTDIR;
+  // The effective ids make the files; a read-only file system answers EROFS.
+  return faccessat(AT_FDCWD, dir, W_OK | X_OK, AT_EACCESS) == 0 ? 0 : errno;
 }
 
 int output_logfile(const char* base, const char* datetime, const char* msgno, const char* text) {

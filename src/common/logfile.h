@@ -24,5 +24,8 @@ char* snprintfx(char* buf, uint32_t size, const char* fmt, ...)
 int create_date_times(char* buf, uint32_t size);
 int output_logfile(const char* base, const char* datetime, const char* msgno, const char* text);
 int64_t get_file_size(const char* path);
+// 0 when log files can be made in dir (a directory this process may write
+// and enter), else the errno that says why not.
+int log_dir_error(const char* dir);
 // Thread-safe text of a system error number, written into buf.
 const char* sys_error_text(int err, char* buf, unsigned size);

@@ -64,11 +64,12 @@ void heap_free(void* block) {
   std::free(block);
 }
 
-// Writes all of data to standard output; interrupted and partial writes are
-// retried, other errors are ignored (the controller simply misses the record).
-void write_stdout(const char* data, size_t len) {
+// Writes all of data to fd; interrupted and partial writes are retried,
+// other errors (EPIPE, EFBIG under a file-size limit) are ignored: the reader
+// simply misses the text.
+void write_all(int fd, const char* data, size_t len) {
   while (len > 0) {
-    ssize_t n = ::write(STDOUT_FILENO, data, len);
+    ssize_t n = ::write(fd, data, len);
     if (n < 0) {
       if (errno == EINTR) continue;
       return;
@@ -76,6 +77,14 @@ void write_stdout(const char* data, size_t len) {
     data += n;
     len -= static_cast<size_t>(n);
   }
+}
+
+void write_stdout(const char* data, size_t len) {
+  write_all(STDOUT_FILENO, data, len);
+}
+
+void write_stderr(const char* data, size_t len) {
+  write_all(STDERR_FILENO, data, len);
 }
 
 int open_file(const char* path, int flags) {
@@ -136,6 +145,7 @@ constexpr Platform kSystemPlatform{
     &::mlock,
     &::munlock,
     &write_stdout,
+    &write_stderr,
     &_exit,
     &memtest_claim_end,
     &open_file,

@@ -44,6 +44,8 @@ struct Platform {
   int (*unlock_memory)(const void* block, size_t size);
   // One whole record to standard output.
   void (*write_record)(const char* data, size_t len);
+  // A line for a person, to standard error.
+  void (*write_error)(const char* data, size_t len);
   // The end of the process: _exit. Should it return (only a replaced one
   // does), the progress thread stops as if the process had ended and the
   // cancel calls _exit all the same. The progress thread claims the end with

@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -25,6 +26,7 @@
 #include "driver/cover.h"
 #include "driver/fault_guard.h"
 #include "driver/main_seq.h"
+#include "driver/usage.h"
 #include "params/prescan.h"
 #include "pmem/pmem_map.h"
 #include "progress/clock.h"
@@ -76,6 +78,20 @@ int32_t startup_failure(StartupFailure kind) {
   transmit_log(1, "E0309", stamp, text);
   tp_area_ctl(kAreaFreeAll, 0);
   return -1;
+}
+
+// Logs that cannot be written never change a run (the controller reads the
+// records), but a person who named the directory is told once, on standard
+// error.
+void warn_if_logs_unwritable() {
+  const int err = log_dir_error(TEST_INF.trace_dir);
+  if (err == 0) return;
+  char reason[96];
+  char line[512];
+  const int n = std::snprintf(
+      line, sizeof line, "%s: log directory %s: %s; no logs will be written there\n",
+      TEST_INF.module_name, TEST_INF.trace_dir, sys_error_text(err, reason, sizeof reason));
+  if (n > 0) platform().write_error(line, std::min(static_cast<size_t>(n), sizeof line - 1));
 }
 
 // Frees every area at the end of memtest_exec. Claiming the end first keeps
@@ -161,6 +177,10 @@ void process_start_guard() {
   // through its logs: records to its pipe then fail with EPIPE and are
   // dropped, and the run ends as it would have, with its normal status.
   signal(SIGPIPE, SIG_IGN);
+  // Under a file-size limit (ulimit -f) a log that reaches it must not end
+  // the process: its writes then fail with EFBIG, the entries are dropped and
+  // the run ends with its normal status.
+  signal(SIGXFSZ, SIG_IGN);
   // So that no thread ever takes a cancel signal asynchronously; a signal
   // that comes early waits until the signal thread is there.
   sigint_block();
@@ -168,6 +188,7 @@ void process_start_guard() {
 
 int memtest_main(int argc, char** argv) {
   process_start_guard();
+  if (answer_usage_request(argc, argv)) return 0;
   Ex_argc = argc;
   Ex_argv = argv;
   setup_names(argc > 0 ? argv[0] : "");
@@ -201,6 +222,7 @@ int32_t memtest_exec(int argc, char** argv) {
 
   eset_init();
   if (common_arg_chk(argc, argv) != 0) return startup_failure(StartupFailure::kCommonArgs);
+  warn_if_logs_unwritable();
 
   eset_init();
   int loaded = -1;

@@ -4,7 +4,7 @@
 #include <cstdint>
 
 // First thing at start: opens /dev/null on a closed descriptor 0, 1 or 2,
-// ignores SIGPIPE and blocks the cancel signals.
+// ignores SIGPIPE and SIGXFSZ and blocks the cancel signals.
 void process_start_guard();
 int memtest_main(int argc, char** argv);
 int32_t memtest_exec(int argc, char** argv);

@@ -3,6 +3,7 @@
 #include "params/parse_param.h"
 
 #include <cstring>
+#include <iterator>
 
 #include "common/logfile.h"
 #include "params/number_rules.h"
@@ -280,6 +281,10 @@ uint32_t dash_pass(Parse& p, char** argv, uint32_t* error_number) {
 }
 
 }  // namespace
+
+std::string_view memtest_params::keyword_name(size_t i) {
+  return i < std::size(kKeywords) ? kKeywords[i].name : std::string_view();
+}
 
 uint32_t VykTp2ParseParam2(char** argv, VykTp2MemStruct_t* ctl, uint8_t* algo_array,
                            uint32_t* error_number) {

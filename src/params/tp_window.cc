@@ -1,6 +1,7 @@
 // The TP selection window, shared by the parser and the pre-scan.
 #include "params/tp_window.h"
 
+#include <iterator>
 #include <string_view>
 
 #include "params/number_rules.h"
@@ -41,6 +42,10 @@ void tp_window_scan(const char* base, size_t size, size_t start, TpHitFn on_hit,
       break;
     }
   }
+}
+
+std::string_view tp_word_name(size_t i) {
+  return i < std::size(kTpKeywords) ? kTpKeywords[i].name : std::string_view();
 }
 
 }  // namespace memtest_params

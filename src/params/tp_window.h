@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 namespace memtest_params {
 
@@ -19,5 +20,7 @@ struct TpHit {
 // "WHOLE". Never reads outside the buffer.
 using TpHitFn = void (*)(const TpHit& hit, void* ctx);
 void tp_window_scan(const char* base, size_t size, size_t start, TpHitFn on_hit, void* ctx);
+// The name of TP word i, in the order they are tried ("" past the last).
+std::string_view tp_word_name(size_t i);
 
 }  // namespace memtest_params

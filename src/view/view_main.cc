@@ -12,6 +12,7 @@
 #include <cstring>
 #include <string>
 
+#include "common/test_inf.h"
 #include "view/view.h"
 #include "view/view_json.h"
 #include "view/view_report.h"
@@ -138,6 +139,9 @@ int main(int argc, char** argv) {
       report_file = argv[++i];
     } else if (arg == "-h" || arg == "--help") {
       write_all(STDOUT_FILENO, kUsage);
+      return 0;
+    } else if (arg == "--version") {
+      write_all(STDOUT_FILENO, std::string("memtest-view ") + kModuleVersion + "\n");
       return 0;
     } else if (arg == "--" && i + 1 < argc) {
       command = argv + i + 1;

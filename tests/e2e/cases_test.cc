@@ -111,7 +111,8 @@ TEST_P(Cases, Run) {
   static const std::map<std::string, int> kLimits{{"AS", RLIMIT_AS},
                                                   {"NPROC", RLIMIT_NPROC},
                                                   {"NOFILE", RLIMIT_NOFILE},
-                                                  {"STACK", RLIMIT_STACK}};
+                                                  {"STACK", RLIMIT_STACK},
+                                                  {"FSIZE", RLIMIT_FSIZE}};
   for (const std::string& l : c.all("limit")) {
     const auto w = ts::split_words(l);
     opts.limits.emplace_back(kLimits.at(w.at(0)), std::stoull(w.at(1))
