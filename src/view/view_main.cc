@@ -22,6 +22,7 @@ namespace {
 constexpr char kUsage[] =
     "usage: memtest | memtest-view [--json | --plain] [--report FILE]\n"
     "       memtest-view [--json | --plain] [--report FILE] -- memtest OPTIONS...\n"
+    "       memtest-view --version\n"
     "Shows memtest's record stream: a live progress line on a terminal, plain lines\n"
     "elsewhere (--plain forces them), one JSON object per record with --json.\n"
     "The run report FILE, or the one memtest run here writes in its trace directory,\n"
