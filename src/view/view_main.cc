@@ -15,18 +15,23 @@
 #include "common/test_inf.h"
 #include "view/view.h"
 #include "view/view_json.h"
+#include "view/view_options.h"
 #include "view/view_report.h"
 
 namespace {
 
 constexpr char kUsage[] =
     "usage: memtest | memtest-view [--json | --plain] [--report FILE]\n"
-    "       memtest-view [--json | --plain] [--report FILE] -- memtest OPTIONS...\n"
+    "       memtest-view [--json | --plain] [--report FILE] [--as-is]\n"
+    "                    -- memtest OPTIONS...\n"
     "       memtest-view --version\n"
     "Shows memtest's record stream: a live progress line on a terminal, plain lines\n"
     "elsewhere (--plain forces them), one JSON object per record with --json.\n"
     "The run report FILE, or the one memtest run here writes in its trace directory,\n"
     "adds its failing cells and its summary to the verdict.\n"
+    "Before it starts memtest, it refuses (64) a -size that memtest would read as\n"
+    "another size (-size 1024 reads as 102 MiB: write -size 1GB; -runtime tests\n"
+    "2 MiB) unless --as-is is given, and warns of a log directory memtest cannot write.\n"
     "Exit status: 0 passed, 1 memory error (or corrected errors in the report),\n"
     "2 cancelled, 3 unreadable record stream, 4 the test could not run (Aborted),\n"
     "64 usage, 127 memtest cannot be started, 128+N memtest killed by signal N.\n";
@@ -127,7 +132,7 @@ int terminal_width() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  bool json = false, plain = false;
+  bool json = false, plain = false, as_is = false;
   char** command = nullptr;
   std::string report_file;
   for (int i = 1; i < argc; ++i) {
@@ -136,6 +141,8 @@ int main(int argc, char** argv) {
       json = true;
     } else if (arg == "--plain") {
       plain = true;
+    } else if (arg == "--as-is") {
+      as_is = true;
     } else if (arg == "--report" && i + 1 < argc) {
       report_file = argv[++i];
     } else if (arg == "-h" || arg == "--help") {
@@ -156,6 +163,15 @@ int main(int argc, char** argv) {
     write_all(STDERR_FILENO,
               "memtest-view: no record stream on standard input\n" + std::string(kUsage));
     return kExitUsage;
+  }
+  if (command != nullptr) {
+    const std::string refusal = as_is ? "" : size_refusal(command);
+    if (!refusal.empty()) {
+      write_all(STDERR_FILENO, "memtest-view: " + refusal + "\n");
+      return kExitUsage;
+    }
+    const std::string warning = log_dir_warning(command);
+    if (!warning.empty()) write_all(STDERR_FILENO, "memtest-view: " + warning + "\n");
   }
 
   ViewState v;
