@@ -9,7 +9,7 @@ class SizeRefusal : public ut::MemtestTest, public testing::WithParamInterface<t
 
 TEST_P(SizeRefusal, Message) {
   const ts::Row& r = GetParam();
-  ut::Args args("-dev MEM -path /nonexistent -tp MSCAN " + r[0]);
+  ut::Args args("-dev MEM -path /nonexistent " + r[0]);
   const std::string expected =
       r[1] == "-" ? "" : r[1] + ", or give --as-is to run it as memtest reads it";
   EXPECT_EQ(size_refusal(args.argv()), expected);
