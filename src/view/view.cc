@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 
 #include "common/transmit.h"
 #include "state/final_status.h"
@@ -22,6 +23,37 @@ std::string clock_text(uint32_t seconds) {
   std::snprintf(buf, sizeof buf, "%u:%02u:%02u", seconds / 3600, seconds / 60 % 60, seconds % 60);
   return buf;
 }
+
+// A running record's remaining seconds are no estimate before the first
+// second is measured: main's start record carries 0, and the first record of
+// a run without RUNTIME the whole nominal round (70 s at level 1, 600 s at
+// level 2) however small the run. Elapsed seconds are whole seconds of the
+// wall clock, so a run shorter than one may still show 1. A final record
+// repeats the last numbers; nothing is left once the run has ended.
+std::string left_text(const ProgressFields& p) {
+  if (p.state != 1) return clock_text(0);
+  if (p.percent == 0 && p.elapsed < 2) return "-:--:--";
+  return clock_text(p.second);
+}
+
+// text has the form of pattern, where 'd' stands for a digit.
+bool shaped(const std::string& text, size_t at, const char* pattern) {
+  for (size_t i = 0; pattern[i] != '\0'; ++i) {
+    if (at + i >= text.size()) return false;
+    const char c = text[at + i];
+    if (pattern[i] == 'd' ? c < '0' || c > '9' : c != pattern[i]) return false;
+  }
+  return true;
+}
+
+int digits(const std::string& text, size_t at, size_t n) {
+  int v = 0;
+  for (size_t i = 0; i < n; ++i) v = v * 10 + (text[at + i] - '0');
+  return v;
+}
+
+constexpr char kListDate[] = "dddd/dd/dd dd:dd:dd";
+constexpr char kLogStamp[] = "dd/dd/dd dd:dd:dd ddd.ddd";
 
 // "I0399:<<MSCAN1 w/r Pass=0>>" shows as "MSCAN1 w/r Pass=0".
 std::string step_text(const std::string& text) {
@@ -90,12 +122,56 @@ std::string progress_line(const ProgressFields& p, int width) {
   const std::string bar = std::string(filled, '#') + std::string(kCells - filled, '-');
   char buf[128];
   std::snprintf(buf, sizeof buf, "[%s] %3u%% %s elapsed %s left  ", bar.c_str(), p.percent,
-                clock_text(p.elapsed).c_str(), clock_text(p.second).c_str());
+                clock_text(p.elapsed).c_str(), left_text(p).c_str());
   std::string line = buf + printable(step_text(p.text));
   // A line as wide as the terminal would wrap, and the redraw would then
   // leave its first part behind.
   if (width > 1 && line.size() >= static_cast<size_t>(width)) line.resize(width - 1);
   return line;
+}
+
+std::string iso_date(const std::string& date) {
+  const bool stamp = date.size() == sizeof kLogStamp - 1 && shaped(date, 0, kLogStamp);
+  if (!stamp && !(date.size() == sizeof kListDate - 1 && shaped(date, 0, kListDate))) return "";
+  const size_t year = stamp ? 2 : 4;  // a stamp's year is the one after 2000
+  tm t{};
+  t.tm_year = digits(date, 0, year) + (stamp ? 2000 : 0) - 1900;
+  t.tm_mon = digits(date, year + 1, 2) - 1;
+  t.tm_mday = digits(date, year + 4, 2);
+  t.tm_hour = digits(date, year + 7, 2);
+  t.tm_min = digits(date, year + 10, 2);
+  t.tm_sec = digits(date, year + 13, 2);
+  t.tm_isdst = -1;
+  tm local = t;
+  // A date mktime has to move (month 13, an hour a clock change skips) is
+  // shown as memtest wrote it.
+  if (mktime(&local) == static_cast<time_t>(-1) || local.tm_mon != t.tm_mon ||
+      local.tm_mday != t.tm_mday || local.tm_hour != t.tm_hour || local.tm_min != t.tm_min) {
+    return "";
+  }
+  const long zone = local.tm_gmtoff / 60;
+  const long minutes = zone < 0 ? -zone : zone;
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d%s%s%c%02ld:%02ld", t.tm_year + 1900,
+                t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec, stamp ? "." : "",
+                stamp ? (date.substr(18, 3) + date.substr(22, 3)).c_str() : "",
+                zone < 0 ? '-' : '+', minutes / 60, minutes % 60);
+  return buf;
+}
+
+std::string with_iso_dates(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const std::string iso =
+        shaped(text, i, kListDate) ? iso_date(text.substr(i, sizeof kListDate - 1)) : "";
+    if (iso.empty()) {
+      out += text[i];
+    } else {
+      out += iso;
+      i += sizeof kListDate - 2;
+    }
+  }
+  return out;
 }
 
 std::string view_record(ViewState* v, const ProtocolRecord& r, std::string* out) {
@@ -132,12 +208,16 @@ std::string view_record(ViewState* v, const ProtocolRecord& r, std::string* out)
       v->status_offset = r.offset;
       v->live.clear();
       clear_live(v, out);
-      if (!trimmed(s.text).empty()) emit_line(v, s.text, out);
+      if (!trimmed(s.text).empty()) emit_line(v, with_iso_dates(s.text), out);
       return "";
-    case kRecLog:
+    case kRecLog: {
       if (!parse_log(r, &l)) break;
-      emit_line(v, "log  " + l.datetime + "  " + trimmed(l.msgno) + "  " + l.text, out);
+      const std::string iso = iso_date(l.datetime);
+      emit_line(
+          v, "log  " + (iso.empty() ? l.datetime : iso) + "  " + trimmed(l.msgno) + "  " + l.text,
+          out);
       return "";
+    }
     case kRecVersion:
       v->have_version = true;
       emit_line(v, trimmed(r.module) + " version " + trimmed(r.body.substr(0, r.body.size() - 1)),
@@ -145,7 +225,9 @@ std::string view_record(ViewState* v, const ProtocolRecord& r, std::string* out)
       return "";
     case kRecProcess:
       if (uint32_t code = 0; !parse_process(r, &code)) break;
-      return "";  // log rotation: nothing for the operator
+      // Log rotation: nothing for the operator, with or without
+      // --all-records.
+      return "";
     default:
       char type[8];
       std::snprintf(type, sizeof type, "0x%02x", r.type);

@@ -39,6 +39,7 @@ struct MemtestEnd {
 struct ViewState {
   ViewMode mode = kViewPlain;
   int width = 80;              // terminal columns (the live line stays shorter)
+  bool all_records = false;    // --json: every log rotation record too
   bool live_shown = false;     // the live progress line is on the screen
   std::string live;            // its text
   uint64_t records = 0;        // records read so far
@@ -48,7 +49,12 @@ struct ViewState {
   bool have_version = false;
   uint32_t elapsed = 0;     // elapsed seconds of the last progress record
   uint64_t stream_end = 0;  // stream offset behind the last record
-  ViewReport report;        // memtest's run report, when one was read
+  // Log rotation records (process records) that --json sums up in the
+  // verdict instead of writing: how many, and where the first and last are.
+  uint64_t rotations = 0;
+  uint64_t first_rotation = 0;
+  uint64_t last_rotation = 0;
+  ViewReport report;  // memtest's run report, when one was read
 };
 
 struct Verdict {
@@ -83,3 +89,10 @@ void view_finish(ViewState* v, const std::string& error, const MemtestEnd& end, 
 std::string trimmed(const std::string& s);
 // The live progress line for a progress record (terminal and plain mode).
 std::string progress_line(const ProgressFields& p, int width);
+// A date of memtest's, local time of its host as a log record stamps it
+// ("26/12/07 14:31:08 950.197") or a result text shows it ("2026/12/07
+// 14:31:08"), in ISO 8601 with the zone of this host
+// ("2026-12-07T14:31:08.950197+00:00"); "" when it is no such date.
+std::string iso_date(const std::string& date);
+// text with every result-text date in it shown as iso_date shows it.
+std::string with_iso_dates(const std::string& text);

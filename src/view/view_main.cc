@@ -21,12 +21,13 @@
 namespace {
 
 constexpr char kUsage[] =
-    "usage: memtest | memtest-view [--json | --plain] [--report FILE]\n"
-    "       memtest-view [--json | --plain] [--report FILE] [--as-is]\n"
+    "usage: memtest | memtest-view [--json [--all-records] | --plain] [--report FILE]\n"
+    "       memtest-view [--json [--all-records] | --plain] [--report FILE] [--as-is]\n"
     "                    -- memtest OPTIONS...\n"
     "       memtest-view --version\n"
     "Shows memtest's record stream: a live progress line on a terminal, plain lines\n"
-    "elsewhere (--plain forces them), one JSON object per record with --json.\n"
+    "elsewhere (--plain forces them), one JSON object per record with --json;\n"
+    "log rotation records are summed up in its verdict unless --all-records.\n"
     "The run report FILE, or the one memtest run here writes in its trace directory,\n"
     "adds its failing cells and its summary to the verdict.\n"
     "Before it starts memtest, it refuses (64) a -size that memtest would read as\n"
@@ -132,7 +133,7 @@ int terminal_width() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  bool json = false, plain = false, as_is = false;
+  bool json = false, plain = false, as_is = false, all_records = false;
   char** command = nullptr;
   std::string report_file;
   for (int i = 1; i < argc; ++i) {
@@ -143,6 +144,8 @@ int main(int argc, char** argv) {
       plain = true;
     } else if (arg == "--as-is") {
       as_is = true;
+    } else if (arg == "--all-records") {
+      all_records = true;
     } else if (arg == "--report" && i + 1 < argc) {
       report_file = argv[++i];
     } else if (arg == "-h" || arg == "--help") {
@@ -177,6 +180,7 @@ int main(int argc, char** argv) {
   ViewState v;
   v.mode = json ? kViewJson : plain || !isatty(STDOUT_FILENO) ? kViewPlain : kViewTerminal;
   v.width = terminal_width();
+  v.all_records = all_records;
   struct sigaction sa {};
   sa.sa_handler = on_interrupt;  // no SA_RESTART: a blocked poll returns at once
   sigemptyset(&sa.sa_mask);

@@ -146,7 +146,18 @@ ReportLoad report_load(const std::string& path, const ReportAge* age, ViewReport
   out->summary = text_of(j, "summary");
   if (const auto cells = j.find("failing_cells"); cells != j.end() && cells->is_array()) {
     for (const Json& c : *cells) {
-      if (c.is_object()) out->cells.push_back(cell_line(c));
+      if (!c.is_object()) continue;
+      out->cells.push_back(cell_line(c));
+      ReportCell cell;
+      cell.kind = text_of(c, "kind");
+      cell.algorithm = text_of(c, "algorithm");
+      count_of(c, "ref_no", &cell.ref_no);
+      cell.offset = text_of(c, "offset");
+      cell.expected = text_of(c, "expected");
+      cell.actual = text_of(c, "actual");
+      cell.physical_address = text_of(c, "physical_address");
+      cell.dimm = text_of(c, "dimm");
+      out->failing.push_back(cell);
     }
   }
   count_of(j, "cells_not_listed", &out->cells_not_listed);

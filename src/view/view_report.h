@@ -10,11 +10,21 @@
 #include <string>
 #include <vector>
 
+// A failing cell of the report as text; "" for a member that is null.
+struct ReportCell {
+  std::string kind;  // "compare" or "machine-check"
+  std::string algorithm;
+  uint64_t ref_no = 0;
+  std::string offset;  // in its buffer, "0x1008"
+  std::string expected, actual, physical_address, dimm;
+};
+
 struct ViewReport {
   bool present = false;
-  std::string verdict;             // "passed", "corrected-errors", "memory-error", ...
-  std::string summary;             // one line for a person
-  std::vector<std::string> cells;  // one line per failing cell listed
+  std::string verdict;              // "passed", "corrected-errors", "memory-error", ...
+  std::string summary;              // one line for a person
+  std::vector<std::string> cells;   // one line per failing cell listed
+  std::vector<ReportCell> failing;  // the same cells, member by member
   uint64_t cells_not_listed = 0;
   std::string json;  // the report object, on one line
 };

@@ -215,6 +215,7 @@ TEST_P(ViewStreams, Damaged) {
   ts::write_file(dir.file("stream"), stream);
   e2e::Options opts;
   opts.program = "/bin/sh";
+  opts.env.push_back("TZ=UTC0");  // log stamps are shown with the zone
   const e2e::Result r = e2e::run(
       {"-c", e2e::shell_command("view") + " --plain <" + dir.file("stream") + " 2>&1"}, opts);
   EXPECT_EQ(r.out, ts::unescape(row[1]));
