@@ -128,7 +128,9 @@ bool error_list_failure(const std::string& text, ListedFailure* f) {
       ref = ref.substr(0, ref.find(')'));
       const bool hex = ref.starts_with("0x");
       if (hex) ref.remove_prefix(2);
-      if (hex_digits(ref) && ref.size() <= 4) {
+      const bool number =
+          hex ? hex_digits(ref) : !ref.empty() && ref.find_first_not_of("0123456789") == ref.npos;
+      if (number && ref.size() <= 4) {
         f->ref_no = static_cast<uint32_t>(std::stoul(std::string(ref), nullptr, hex ? 16 : 10));
       }
       f->algorithm = ref_algorithm(f->ref_no);
