@@ -19,7 +19,8 @@ namespace {
 
 constexpr uint64_t kMiB = uint64_t{1} << 20;
 constexpr uint64_t kGiB = uint64_t{1} << 30;
-constexpr unsigned kMostUnits = 999;  // memtest reads three digits
+constexpr unsigned kMostUnits = 999;    // memtest reads three digits
+constexpr uint64_t kChunk = 64 * kMiB;  // memtest tests whole chunks of this size
 
 struct SizeArg {
   bool given = false;
@@ -83,17 +84,30 @@ std::string size_text(uint64_t bytes) {
   return std::to_string(bytes / (gib ? kGiB : kMiB)) + (gib ? " GiB" : " MiB");
 }
 
-// How to write the size meant so that memtest reads it.
+// The bytes memtest tests of a size it reads: one chunk up to 64 MiB, above
+// that whole 64 MiB chunks, the rest left out.
+uint64_t tested_bytes(uint64_t read) {
+  return read <= kChunk ? read : read / kChunk * kChunk;
+}
+
+// How to write the size meant so that memtest reads and tests all of it.
 std::string how_to_write(double bytes) {
   for (const uint64_t unit : {kGiB, kMiB}) {
     const double units = bytes / static_cast<double>(unit);
-    if (units >= 1 && units <= kMostUnits && units == static_cast<double>(uint64_t(units))) {
+    if (units >= 1 && units <= kMostUnits && units == static_cast<double>(uint64_t(units)) &&
+        tested_bytes(uint64_t(units) * unit) == uint64_t(units) * unit) {
       const std::string n = std::to_string(uint64_t(units));
       return "write -size " + n + (unit == kGiB ? "GB for " : " for ") +
              size_text(uint64_t(units) * unit);
     }
   }
   return "write whole MiB up to 999 (-size 512) or whole GiB (-size 2GB)";
+}
+
+// What a size is tested as: "64 MiB", or "64 MiB of the 100 MiB it reads".
+std::string tested_text(uint64_t read) {
+  const uint64_t tested = tested_bytes(read);
+  return size_text(tested) + (tested == read ? "" : " of the " + size_text(read) + " it reads");
 }
 
 }  // namespace
@@ -109,7 +123,16 @@ std::string size_refusal(char** command) {
   if (Ex_pmem_FIND.load() == 1) return "";  // the read of physical memory has no size
   const uint64_t read = ParamStruct.dwSize;
   const Meant meant = meant_size(arg.value);
-  if (meant.bytes == static_cast<double>(read)) return "";
+  if (meant.bytes == static_cast<double>(read) && tested_bytes(read) == read) return "";
+  if (meant.bytes == static_cast<double>(read)) {
+    // Read as written, but the part past the last whole chunk goes untested.
+    // Such a size is at most 999 MiB, so the chunk above it is 1 GiB at most.
+    const uint64_t below = tested_bytes(read) / kMiB, above = below + kChunk / kMiB;
+    return "-size " + std::string(arg.value) + " would test " + tested_text(read) +
+           " (memtest tests whole chunks of 64 MiB); write -size " + std::to_string(below) +
+           " or -size " + (above * kMiB == kGiB ? "1GB" : std::to_string(above)) +
+           ", or give --as-is to run it as memtest reads it";
+  }
 
   std::string fix = how_to_write(meant.bytes);
   const bool number_right =
@@ -122,7 +145,7 @@ std::string size_refusal(char** command) {
     why = " (memtest reads no -size at level 0)";
     fix = "give -lv 1, 2 or 3" + (number_right ? "" : " and " + fix);
   }
-  return "-size " + std::string(arg.value) + " would test " + size_text(read) +
+  return "-size " + std::string(arg.value) + " would test " + tested_text(read) +
          (meant.bytes > 0 ? ", not " + meant.text : "") + why + "; " + fix +
          ", or give --as-is to run it as memtest reads it";
 }
