@@ -31,8 +31,9 @@ constexpr char kUsage[] =
     "The run report FILE, or the one memtest run here writes in its trace directory,\n"
     "adds its failing cells and its summary to the verdict.\n"
     "Before it starts memtest, it refuses (64) a -size that memtest would read as\n"
-    "another size (-size 1024 reads as 102 MiB: write -size 1GB; -runtime tests\n"
-    "2 MiB) unless --as-is is given, and warns of a log directory memtest cannot write.\n"
+    "another size or test less of it (-size 1024 reads as 102 MiB: write -size 1GB;\n"
+    "-size 100 tests one whole 64 MiB chunk; -runtime tests 2 MiB) unless --as-is\n"
+    "is given, and warns of a log directory memtest cannot write.\n"
     "Exit status: 0 passed, 1 memory error (or corrected errors in the report),\n"
     "2 cancelled, 3 unreadable record stream, 4 the test could not run (Aborted),\n"
     "64 usage, 127 memtest cannot be started, 128+N memtest killed by signal N.\n";
