@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/run_findings.h"
 #include "common/transmit.h"
 #include "view/view.h"
 
@@ -25,16 +26,6 @@ void emit(const Json& j, std::string* out) {
 // "" is null: a member the stream or the report does not give.
 Json text_or_null(const std::string& text) {
   return text.empty() ? Json(nullptr) : Json(text);
-}
-
-// Ref No. -> the algorithm whose step raises it.
-const char* ref_algorithm(uint32_t ref) {
-  if (ref == 1) return "MSCAN";
-  if (ref == 2 || ref == 3) return "MARCH";
-  if (ref >= 4 && ref <= 11) return "MASEST";
-  if (ref == 13) return "BMOVE";
-  if (ref >= 14 && ref <= 16) return "IMOVE";
-  return "";
 }
 
 bool hex_digits(std::string_view s) {
@@ -133,7 +124,7 @@ bool error_list_failure(const std::string& text, ListedFailure* f) {
       if (number && ref.size() <= 4) {
         f->ref_no = static_cast<uint32_t>(std::stoul(std::string(ref), nullptr, hex ? 16 : 10));
       }
-      f->algorithm = ref_algorithm(f->ref_no);
+      f->algorithm = algorithm_of_ref_no(f->ref_no);
       bmove = f->ref_no == 13;
     } else if (line.starts_with(" Exp.Address (+") || line.starts_with(" Exp. Buffer(")) {
       expected = detail_words(line);
