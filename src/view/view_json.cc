@@ -64,16 +64,16 @@ std::string date_after(const std::string& text, const char* label) {
 }
 
 Json failure_json(const std::string& kind, const std::string& algorithm, uint64_t ref_no,
-                  const std::string& offset, const std::string& expected,
-                  const std::string& actual) {
+                  const std::string& offset, const std::string& expected, const std::string& actual,
+                  const std::string& physical_address, const std::string& dimm) {
   return {{"kind", kind},
           {"algorithm", text_or_null(algorithm)},
           {"ref_no", ref_no},
           {"offset", text_or_null(offset)},
           {"expected", text_or_null(expected)},
           {"actual", text_or_null(actual)},
-          {"physical_address", nullptr},
-          {"dimm", nullptr}};
+          {"physical_address", text_or_null(physical_address)},
+          {"dimm", text_or_null(dimm)}};
 }
 
 // The failing cell of the error list first, with the physical address and
@@ -86,7 +86,7 @@ Json failures_json(const ViewState& v) {
   bool merged = false;
   if (listed)
     failures.push_back(
-        failure_json("compare", f.algorithm, f.ref_no, f.offset, f.expected, f.actual));
+        failure_json("compare", f.algorithm, f.ref_no, f.offset, f.expected, f.actual, "", ""));
   for (const ReportCell& c : v.report.failing) {
     if (listed && !merged && c.kind == "compare" && c.ref_no == f.ref_no && c.offset == f.offset) {
       merged = true;
@@ -94,10 +94,8 @@ Json failures_json(const ViewState& v) {
       failures[0]["dimm"] = text_or_null(c.dimm);
       continue;
     }
-    Json cell = failure_json(c.kind, c.algorithm, c.ref_no, c.offset, c.expected, c.actual);
-    cell["physical_address"] = text_or_null(c.physical_address);
-    cell["dimm"] = text_or_null(c.dimm);
-    failures.push_back(cell);
+    failures.push_back(failure_json(c.kind, c.algorithm, c.ref_no, c.offset, c.expected, c.actual,
+                                    c.physical_address, c.dimm));
   }
   return failures;
 }
