@@ -9,9 +9,9 @@
 // the end of the sweep, as cover mode shares them:
 //   memtest: the algorithm's own call on each chunk;
 //   plain:   plain loops in the same order of accesses: the same sweeps, up
-//            or down, over the same areas (chunk, 32 MiB halves, 4 MiB
-//            blocks), memset, memcpy, memcmp and 8-byte loads, without the
-//            spans, time checks and error paths.
+//            or down, over the same areas (chunk, 32 MiB halves in 32 KiB
+//            spans, 4 MiB blocks), by 8-byte stores and loads, memcpy and
+//            memcmp, without the time checks and error paths.
 // The plain loops say what the access order itself lets two threads gain
 // here: where one thread's sweep is partly served by the shared last-level
 // cache, two threads each on their own chunk cannot be twice as fast.
